@@ -1,0 +1,1 @@
+// Placeholder until the signal-processing blocks land.

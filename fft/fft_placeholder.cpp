@@ -1,0 +1,1 @@
+// Placeholder until the FFT library lands.

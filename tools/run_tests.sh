@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds calyx twice (optimised, and with AddressSanitizer + UndefinedBehaviorSanitizer)
+# and runs the whole test suite on both builds, then the training toolkit's quick tests.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash tools/install_deps.sh
+jobs=$(nproc)
+
+run_suite() { # <build dir> <cmake args...>
+  local dir="$1"; shift
+  echo "=== build $dir ($*)"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j"$jobs"
+  echo "=== test $dir"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+mkdir -p build
+run_suite build/release
+run_suite build/sanitize -DCALYX_SANITIZE=ON -DCALYX_BUILD_BENCH=OFF
+
+if [ -x train/run_quick_tests.sh ]; then
+  echo "=== training toolkit quick tests"
+  CALYX_BUILD_DIR="$root/build/release" bash train/run_quick_tests.sh
+fi
+echo "=== all test suites passed"
