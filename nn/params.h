@@ -28,6 +28,10 @@ extern const unsigned char PARAMS_90[];
 #define CALYX_PARAMS_90_BYTES 9213008
 #define CALYX_PARAMS_90_COUNT 90
 
+/* Byte length of the blob actually built in (equals CALYX_PARAMS_90_BYTES
+ * for a well-formed weight file). */
+extern const uint32_t PARAMS_90_size;
+
 /* Parses `count` records from `size` bytes at `data` into a new table whose
  * table and tensors are 64-byte aligned and padded to multiples of 64 bytes.
  * Bytes after the last requested record are ignored. count < 1 gives an

@@ -1,1 +1,0 @@
-// Placeholder until the network subsystem lands.
