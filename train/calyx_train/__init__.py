@@ -1,0 +1,1 @@
+"""Training toolkit for the calyx speech-enhancement network."""

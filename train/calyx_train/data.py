@@ -1,0 +1,265 @@
+"""Training audio: a 48 kHz cache of the corpus, a speaker/noise split and an
+on-the-fly mixer.
+
+The cache (train/cache/, never committed) holds every clip resampled once to
+48000 Hz as 16-bit integers, clips of one speaker (or one noise file) stored
+contiguously, plus a JSON index. Validation speakers and validation noise
+files never appear in training mixtures.
+"""
+import json
+import math
+import os
+from fractions import Fraction
+
+import numpy as np
+import soundfile as sf
+from scipy import signal
+
+RATE = 48000
+
+# Whole speakers kept out of training: a male and a female full-band voice, one
+# 16 kHz voice and one home-recorded language group.
+VALIDATION_SPEAKERS = {"ravdess_a19_M_en", "ravdess_a20_F_en",
+                       "asterisk_it_IT_m_Carlo_it", "tuxpaint-ro"}
+# Noise categories with three or more files give their last file (sorted by path) to validation.
+VALIDATION_NOISE_MIN_FILES = 3
+
+
+def speaker_key(category):
+    """'tuxpaint-bg (concat of 3 utterances)' -> 'tuxpaint-bg'."""
+    return category.split(" (")[0].strip()
+
+
+def read_manifest(root):
+    rows = []
+    with open(os.path.join(root, "MANIFEST.tsv")) as f:
+        header = f.readline().rstrip("\n").split("\t")
+        for line in f:
+            if not line.strip():
+                continue
+            r = dict(zip(header, line.rstrip("\n").split("\t")))
+            rows.append({"path": r["path"], "kind": r["kind"], "native_sr": int(r["native_sr"]),
+                         "group": speaker_key(r["speaker_or_category"])})
+    return rows
+
+
+def scan_dirs(speech_dir, noise_dir):
+    """Rows like the manifest's for two plain folders: speaker = first sub-folder."""
+    rows = []
+    for kind, base in (("speech", speech_dir), ("noise", noise_dir)):
+        for dirpath, _, files in os.walk(base):
+            for name in sorted(files):
+                if name.lower().endswith((".wav", ".flac", ".ogg")):
+                    full = os.path.join(dirpath, name)
+                    rel = os.path.relpath(full, base)
+                    group = rel.split(os.sep)[0] if os.sep in rel else os.path.splitext(name)[0]
+                    info = sf.info(full)
+                    rows.append({"path": full, "kind": kind, "native_sr": info.samplerate,
+                                 "group": group})
+    return rows
+
+
+def to_rate(x, sr):
+    if sr == RATE:
+        return x
+    fr = Fraction(RATE, sr).limit_denominator(1000)
+    return signal.resample_poly(x, fr.numerator, fr.denominator).astype(np.float32)
+
+
+def prepare_cache(rows, root, cache_dir):
+    """Resample every clip to 48 kHz once; write <kind>.i16 + <kind>.json per kind."""
+    os.makedirs(cache_dir, exist_ok=True)
+    for kind in ("speech", "noise"):
+        sel = sorted((r for r in rows if r["kind"] == kind), key=lambda r: (r["group"], r["path"]))
+        index, pos = [], 0
+        with open(os.path.join(cache_dir, kind + ".i16.tmp"), "wb") as out:
+            for r in sel:
+                path = r["path"] if os.path.isabs(r["path"]) else os.path.join(root, r["path"])
+                x, sr = sf.read(path, dtype="float32", always_2d=True)
+                x = to_rate(x.mean(1), sr)
+                q = np.clip(np.round(x * 32767.0), -32768, 32767).astype("<i2")
+                out.write(q.tobytes())
+                index.append({"path": r["path"], "group": r["group"], "native_sr": r["native_sr"],
+                              "start": pos, "length": int(q.size)})
+                pos += q.size
+        os.replace(os.path.join(cache_dir, kind + ".i16.tmp"), os.path.join(cache_dir, kind + ".i16"))
+        with open(os.path.join(cache_dir, kind + ".json"), "w") as f:
+            json.dump(index, f)
+
+
+class Corpus:
+    """Memory-mapped cache with the train/validation split applied."""
+
+    def __init__(self, cache_dir):
+        self.audio, self.index = {}, {}
+        for kind in ("speech", "noise"):
+            self.audio[kind] = np.memmap(os.path.join(cache_dir, kind + ".i16"), dtype="<i2", mode="r")
+            with open(os.path.join(cache_dir, kind + ".json")) as f:
+                self.index[kind] = json.load(f)
+        per_cat = {}
+        for e in self.index["noise"]:
+            per_cat.setdefault(e["group"], []).append(e)
+        val_noise = set()
+        for cat, items in per_cat.items():
+            if len(items) >= VALIDATION_NOISE_MIN_FILES:
+                val_noise.add(sorted(items, key=lambda e: e["path"])[-1]["path"])
+        self.split = {}
+        for part in ("train", "valid"):
+            want_val = part == "valid"
+            sp = [e for e in self.index["speech"] if (e["group"] in VALIDATION_SPEAKERS) == want_val]
+            nz = [e for e in self.index["noise"] if (e["path"] in val_noise) == want_val]
+            self.split[part] = (sp, nz)
+
+    def clip(self, kind, entry):
+        a = self.audio[kind]
+        return a[entry["start"]:entry["start"] + entry["length"]].astype(np.float32) / 32768.0
+
+
+def _rms(x):
+    return float(np.sqrt(np.mean(x.astype(np.float64) ** 2) + 1e-12))
+
+
+def _active_rms(x, frame=480):
+    """RMS over the louder frames (above -40 dB of the loudest), so pauses do not
+    dilute the speech level that the SNR refers to."""
+    n = len(x) // frame
+    if n == 0:
+        return _rms(x)
+    e = np.mean(x[:n * frame].reshape(n, frame).astype(np.float64) ** 2, 1)
+    act = e[e > e.max() * 1e-4]
+    return float(np.sqrt(act.mean() + 1e-12))
+
+
+def synthetic_rir(rng, rt60):
+    """Exponentially decaying noise tail behind a unit direct path at sample 0."""
+    n = int(RATE * min(rt60 * 1.2, 1.0))
+    t = np.arange(n) / RATE
+    tail = rng.standard_normal(n) * np.exp(-6.9078 * t / rt60)
+    onset = int(RATE * rng.uniform(0.002, 0.015))
+    tail[:onset] = 0.0
+    tail *= rng.uniform(0.1, 0.4) / (np.sqrt(np.sum(tail ** 2)) + 1e-9) * math.sqrt(rt60 * 10)
+    tail[0] = 1.0
+    return tail.astype(np.float32)
+
+
+class Mixer:
+    """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
+
+    def __init__(self, corpus, part, length):
+        self.corpus = corpus
+        self.length = length
+        self.speech, self.noise = corpus.split[part]
+        groups = {}
+        for e in self.speech:
+            groups.setdefault(e["group"], []).append(e)
+        self.groups = sorted(groups)
+        self.by_group = groups
+        w = []
+        for g in self.groups:
+            minutes = sum(e["length"] for e in groups[g]) / RATE / 60.0
+            # lossy home recordings count half
+            w.append(math.sqrt(minutes) * (0.5 if g.startswith("tuxpaint") else 1.0))
+        self.group_p = np.array(w) / np.sum(w)
+        nl = np.array([e["length"] for e in self.noise], dtype=np.float64)
+        self.noise_p = np.sqrt(nl) / np.sum(np.sqrt(nl))
+
+    def _take(self, rng, kind, entries, n):
+        """n samples from consecutive clips starting at a random point."""
+        out = np.empty(n, dtype=np.float32)
+        i = int(rng.integers(len(entries)))
+        e = entries[i]
+        off = int(rng.integers(max(1, e["length"])))
+        filled = 0
+        while filled < n:
+            x = self.corpus.clip(kind, e)[off:]
+            k = min(len(x), n - filled)
+            out[filled:filled + k] = x[:k]
+            filled += k
+            i = (i + 1) % len(entries)
+            e, off = entries[i], 0
+        return out
+
+    def speech_segment(self, rng, group=None):
+        g = group or self.groups[rng.choice(len(self.groups), p=self.group_p)]
+        entries = self.by_group[g]
+        # clips of one speaker follow each other in the cache; start anywhere in them
+        return self._take(rng, "speech", entries, self.length), g
+
+    def noise_segment(self, rng):
+        e = self.noise[rng.choice(len(self.noise), p=self.noise_p)]
+        return self._take(rng, "noise", [e], self.length)
+
+    def babble(self, rng, exclude):
+        others = [g for g in self.groups if g != exclude] or self.groups
+        talkers = int(rng.integers(3, 7))
+        out = np.zeros(self.length, dtype=np.float32)
+        for _ in range(talkers):
+            s, _ = self.speech_segment(rng, others[int(rng.integers(len(others)))])
+            out += s / _rms(s)
+        return out
+
+    def draw(self, rng, snr_db=None):
+        clean, group = self.speech_segment(rng)
+        clean = clean / _active_rms(clean)
+        native = min(e["native_sr"] for e in self.by_group[group])
+        if native >= 44100 and rng.random() < 0.1:
+            cutoff = float(rng.choice([4000.0, 8000.0, 12000.0]))
+            sos = signal.butter(8, cutoff, fs=RATE, output="sos")
+            clean = signal.sosfilt(sos, clean).astype(np.float32)
+        target = clean
+        if rng.random() < 0.2:
+            rir = synthetic_rir(rng, rng.uniform(0.2, 0.9))
+            early = rir.copy()
+            cut = int(0.05 * RATE)
+            early[cut:] = 0.0
+            wet = signal.fftconvolve(clean, rir)[:self.length].astype(np.float32)
+            target = signal.fftconvolve(clean, early)[:self.length].astype(np.float32)
+            clean = wet
+        r = rng.random()
+        if r < 0.15:
+            noise = self.babble(rng, group)
+        else:
+            noise = self.noise_segment(rng)
+            if r > 0.9:
+                extra = self.noise_segment(rng)
+                noise = noise / _rms(noise) + extra / _rms(extra) * rng.uniform(0.2, 1.0)
+        if rng.random() < 0.3:
+            # coloured noise: tilt the spectrum a little
+            b = signal.butter(1, float(rng.uniform(500, 8000)), fs=RATE,
+                              btype="low" if rng.random() < 0.5 else "high", output="sos")
+            noise = (0.5 * noise + signal.sosfilt(b, noise)).astype(np.float32)
+        if snr_db is None:
+            snr_db = rng.uniform(-5.0, 20.0) if rng.random() > 0.05 else None
+        if snr_db is None:
+            noise = np.zeros_like(clean)
+        else:
+            noise = noise / _rms(noise) * (10.0 ** (-snr_db / 20.0))
+        level = 10.0 ** (rng.uniform(-40.0, -15.0) / 20.0)
+        noisy = (clean + noise) * level
+        target = target * level
+        peak = float(np.max(np.abs(noisy))) + 1e-9
+        if peak > 0.95:
+            noisy *= 0.95 / peak
+            target *= 0.95 / peak
+        return noisy.astype(np.float32), target.astype(np.float32)
+
+
+def main():
+    import argparse
+    ap = argparse.ArgumentParser(description="Resample the corpus into the 48 kHz cache")
+    here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    ap.add_argument("--data", default=os.path.join(here, "..", "..", "shared", "data"))
+    ap.add_argument("--speech")
+    ap.add_argument("--noise")
+    ap.add_argument("--cache", default=os.path.join(here, "cache"))
+    a = ap.parse_args()
+    if a.speech and a.noise:
+        rows, root = scan_dirs(a.speech, a.noise), "/"
+    else:
+        rows, root = read_manifest(a.data), a.data
+    prepare_cache(rows, root, a.cache)
+    print(f"cache written to {a.cache}")
+
+
+if __name__ == "__main__":
+    main()
