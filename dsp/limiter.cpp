@@ -117,7 +117,10 @@ void limit_block(limiter_state *l, const float *input, float *output) {
             else
                 target = std::fmin(target, std::fma(10.0f, needed, -gain) * kLimiterAttackAim);
             const float q = target < gain ? l->attack_coeff : l->release_coeff;
-            gain = std::fma(gain - target, q, target);
+            // A target kept from a louder frame that has already left can pull
+            // the gain through zero; a negative gain would flip the sign and
+            // pass the threshold, so it stops at 0 and releases from there.
+            gain = std::fmax(std::fma(gain - target, q, target), 0.0f);
         } else {
             // A zero threshold allows no output at all: mute at once instead of
             // dividing 0 by a silent ring's peak of 0. A later positive
