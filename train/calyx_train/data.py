@@ -199,6 +199,7 @@ class Mixer:
         return out
 
     def draw(self, rng, snr_db=None):
+        """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise."""
         clean, group = self.speech_segment(rng)
         clean = clean / _active_rms(clean)
         native = min(e["native_sr"] for e in self.by_group[group])
@@ -229,8 +230,8 @@ class Mixer:
                               btype="low" if rng.random() < 0.5 else "high", output="sos")
             noise = (0.5 * noise + signal.sosfilt(b, noise)).astype(np.float32)
         if snr_db is None:
-            snr_db = rng.uniform(-5.0, 20.0) if rng.random() > 0.05 else None
-        if snr_db is None:
+            snr_db = rng.uniform(-5.0, 20.0) if rng.random() > 0.05 else math.inf
+        if math.isinf(snr_db):
             noise = np.zeros_like(clean)
         else:
             noise = noise / _rms(noise) * (10.0 ** (-snr_db / 20.0))
