@@ -1,6 +1,7 @@
 /* Embeds one weight file as the constant blob PARAMS_90 (read-only data,
  * 64-byte aligned) plus its byte length PARAMS_90_size (unsigned 32-bit).
- * CALYX_WEIGHTS_FILE is the quoted path of the file, set by the build. */
+ * CALYX_WEIGHTS_FILE is the quoted path of the file; the build defines it
+ * in a small per-blob wrapper that includes this file. */
 #ifndef CALYX_WEIGHTS_FILE
 #error "CALYX_WEIGHTS_FILE must name the weight file to embed"
 #endif
