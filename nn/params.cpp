@@ -72,17 +72,21 @@ void release_records(param_record *table, int32_t built) {
 
 param_record *parse_blob(const unsigned char *data, int32_t size, int32_t count) {
     const uint64_t records = count > 0 ? uint64_t(count) : 0;
-    auto *table = static_cast<param_record *>(alloc_aligned_padded(records * sizeof(param_record)));
+    // Remaining byte counts instead of end pointers: no pointer is ever
+    // formed beyond the blob.
+    uint64_t left = (data != nullptr && size > 0) ? uint64_t(size) : 0;
+    // Every record takes at least its 4 count bytes, so at most left / 4
+    // records can be parsed before the data runs out: a table of that many
+    // (plus one) serves the parse to its failure without reserving room
+    // for up to 2^31 records that a short blob cannot hold.
+    const uint64_t capacity = records < left / 4 + 1 ? records : left / 4 + 1;
+    auto *table = static_cast<param_record *>(alloc_aligned_padded(capacity * sizeof(param_record)));
     if (table == nullptr) {
         std::perror(kMsgAlloc);
         return nullptr;
     }
     if (count < 1) return table;
-    std::memset(table, 0, static_cast<size_t>(records * sizeof(param_record)));
 
-    // Remaining byte counts instead of end pointers: no pointer is ever
-    // formed beyond the blob.
-    uint64_t left = (data != nullptr && size > 0) ? uint64_t(size) : 0;
     const unsigned char *p = data;
     for (int32_t i = 0; i < count; ++i) {
         const char *fail = nullptr;
@@ -145,13 +149,17 @@ param_record *load_from_file(const char *path, int32_t count) {
         return nullptr;
     }
     const size_t records = count > 0 ? size_t(count) : 0;
-    auto *table = static_cast<param_record *>(std::calloc(records > 0 ? records : 1, sizeof(param_record)));
+    long left = bytes_remaining(f);
+    // As in the blob parser: a file of known size holds at most left / 4
+    // records, which bounds the table a short file can need.
+    size_t capacity = records;
+    if (left >= 0 && uint64_t(capacity) > uint64_t(left) / 4 + 1) capacity = size_t(uint64_t(left) / 4 + 1);
+    auto *table = static_cast<param_record *>(std::calloc(capacity > 0 ? capacity : 1, sizeof(param_record)));
     if (table == nullptr) {
         std::perror(kMsgAlloc);
         std::fclose(f);
         return nullptr;
     }
-    long left = bytes_remaining(f);
     for (int32_t i = 0; i < count; ++i) {
         unsigned char head[4];
         const char *fail = nullptr;

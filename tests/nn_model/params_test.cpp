@@ -214,6 +214,25 @@ TEST(ParamsBlob, EveryTruncationFailsWithTheRightMessage) {
     EXPECT_TRUE(starts_with(testing::internal::GetCapturedStderr(), kNoLength));
 }
 
+// A record count far beyond what the data can hold fails at the first
+// missing count, without reserving a table for all of them.
+TEST(ParamsBlob, HugeRecordCountFailsAtTheEndOfTheData) {
+    const WeightSet set = awkward_set(19);
+    const Bytes b = calyx_weights::encode_blob(set);
+    testing::internal::CaptureStderr();
+    Table t = parse(b, int32_t(b.size()), std::numeric_limits<int32_t>::max());
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(t, nullptr);
+    EXPECT_TRUE(starts_with(err, kNoLength)) << err;
+
+    const std::string path = temp_path("hugecount");
+    write_bytes(path, b, b.size());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load_from_file(path.c_str(), std::numeric_limits<int32_t>::max()), nullptr);
+    EXPECT_TRUE(starts_with(testing::internal::GetCapturedStderr(), kNoLength));
+    std::remove(path.c_str());
+}
+
 TEST(ParamsBlob, NegativeElementCountIsAFormatError) {
     const WeightSet set = awkward_set(17);
     for (int32_t bad : {-1, -16, std::numeric_limits<int32_t>::min()}) {
