@@ -45,6 +45,16 @@ long band_end(float e_high, uint32_t b, uint32_t num_bands, float bins_per_hz, l
     return end < start + 2 ? start + 2 : end;
 }
 
+// Multiply-add of the band sums: fused where the target has it in hardware;
+// elsewhere a library fma costs more than the rounding it saves.
+inline double madd(double a, double b, double c) {
+#if defined(__FMA__) || defined(__ARM_FEATURE_FMA)
+    return std::fma(a, b, c);
+#else
+    return a * b + c;
+#endif
+}
+
 void release_arrays(erb_state *s) {
     if (s->band_weights != nullptr) {
         for (uint32_t b = 0; b < s->band_capacity; ++b) dsp_free_aligned(s->band_weights[b]);
@@ -96,14 +106,14 @@ double weighted_sum(const double *power, const float *weight, uint32_t n) {
     // Scalar reference: lane j of accumulator a holds the bins k = 2a + j mod 16.
     double acc[16] = {0.0};
     for (uint32_t k = 0; k < n16; k += 16)
-        for (int j = 0; j < 16; ++j) acc[j] = std::fma(power[k + j], static_cast<double>(weight[k + j]), acc[j]);
+        for (int j = 0; j < 16; ++j) acc[j] = madd(power[k + j], static_cast<double>(weight[k + j]), acc[j]);
     double lane[2];
     for (int l = 0; l < 2; ++l)
         lane[l] = ((acc[0 + l] + acc[2 + l]) + (acc[4 + l] + acc[6 + l])) +
                   ((acc[8 + l] + acc[10 + l]) + (acc[12 + l] + acc[14 + l]));
     double sum = lane[0] + lane[1];
 #endif
-    for (uint32_t k = n16; k < n; ++k) sum = std::fma(power[k], static_cast<double>(weight[k]), sum);
+    for (uint32_t k = n16; k < n; ++k) sum = madd(power[k], static_cast<double>(weight[k]), sum);
     return sum;
 }
 
