@@ -57,7 +57,7 @@ dtype_t *op_bn(dtype_t *x, const dtype_t *scale, const dtype_t *bias, uint32_t N
 
 float *op_bn_relu_float(float *x, const float *scale, const float *bias, uint32_t N, uint32_t C,
                         uint32_t H, uint32_t W) {
-    return affine_map(x, scale, bias, N, C, H, W, relu);
+    return affine_map(x, scale, bias, N, C, H, W, [](float v) { return relu(v); });
 }
 dtype_t *op_bn_relu(dtype_t *x, const dtype_t *scale, const dtype_t *bias, uint32_t N,
                     uint32_t C, uint32_t H, uint32_t W) {

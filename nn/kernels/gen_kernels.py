@@ -122,12 +122,21 @@ def body(s):
             idx += " + %d" % off
         elif off < 0:
             idx += " - %d" % (-off)
-        lines += [
-            "                {",
-            "                    const float wb = wr[%d];" % b,
-            "                    for (int f = %d; f <= %d; ++f) acc[f] += wb * x[%s];" % (lo, hi, idx),
-            "                }",
-        ]
+        lines += ["                {", "                    const float wb = wr[%d];" % b]
+        if d1 == 1 and hi - lo + 1 >= 4:
+            # Four bins per step over the bins this tap reaches; the one to
+            # three left over at the edge finish one by one.
+            vend = lo + (hi - lo + 1) // 4 * 4
+            lines += [
+                "                    const cv4 wv = cv4_set1(wb);",
+                "                    for (int f = %d; f < %d; f += 4)" % (lo, vend),
+                "                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + %s)));" % idx,
+            ]
+            if vend <= hi:
+                lines.append("                    for (int f = %d; f <= %d; ++f) acc[f] += wb * x[%s];" % (vend, hi, idx))
+        else:
+            lines.append("                    for (int f = %d; f <= %d; ++f) acc[f] += wb * x[%s];" % (lo, hi, idx))
+        lines.append("                }")
     lines += [
         "            }",
         "        }",
@@ -151,6 +160,8 @@ def kernel_file(s):
     ]
     if uses_rowcomb(s):
         out.append('#include "nn_simd.h"')
+    elif s[12] == 1 and s[10] > 1:
+        out.append('#include "conv_vec4.h"')
     out += [
         "",
         'extern "C" void %s_float(%s) {' % (n, args(s, "float")),

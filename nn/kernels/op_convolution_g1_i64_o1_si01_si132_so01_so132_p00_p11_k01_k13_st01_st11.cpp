@@ -2,6 +2,7 @@
 // 1 groups, 64 -> 1 channels per group, input [1][32] -> output [1][32],
 // kernel 1x3, frequency padding 1, frequency stride 1.
 #include "conv_kernels.h"
+#include "conv_vec4.h"
 
 extern "C" void op_convolution_g1_i64_o1_si01_si132_so01_so132_p00_p11_k01_k13_st01_st11_float(const float *__restrict in, float *__restrict out, const float *__restrict w, float *scratch) {
     (void)scratch;
@@ -15,15 +16,23 @@ extern "C" void op_convolution_g1_i64_o1_si01_si132_so01_so132_p00_p11_k01_k13_s
                 const float *wr = w + ((oc * 64 + c) * 1 + a) * 3;
                 {
                     const float wb = wr[0];
-                    for (int f = 1; f <= 31; ++f) acc[f] += wb * x[f - 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 1; f < 29; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f - 1)));
+                    for (int f = 29; f <= 31; ++f) acc[f] += wb * x[f - 1];
                 }
                 {
                     const float wb = wr[1];
-                    for (int f = 0; f <= 31; ++f) acc[f] += wb * x[f];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 32; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f)));
                 }
                 {
                     const float wb = wr[2];
-                    for (int f = 0; f <= 30; ++f) acc[f] += wb * x[f + 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 28; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f + 1)));
+                    for (int f = 28; f <= 30; ++f) acc[f] += wb * x[f + 1];
                 }
             }
         }

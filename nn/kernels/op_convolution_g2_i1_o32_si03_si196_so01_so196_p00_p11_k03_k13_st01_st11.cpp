@@ -2,6 +2,7 @@
 // 2 groups, 1 -> 32 channels per group, input [3][96] -> output [1][96],
 // kernel 3x3, frequency padding 1, frequency stride 1.
 #include "conv_kernels.h"
+#include "conv_vec4.h"
 
 extern "C" void op_convolution_g2_i1_o32_si03_si196_so01_so196_p00_p11_k03_k13_st01_st11_float(const float *__restrict in, float *__restrict out, const float *__restrict w, float *scratch) {
     (void)scratch;
@@ -15,15 +16,23 @@ extern "C" void op_convolution_g2_i1_o32_si03_si196_so01_so196_p00_p11_k03_k13_s
                 const float *wr = w + ((oc * 1 + c) * 3 + a) * 3;
                 {
                     const float wb = wr[0];
-                    for (int f = 1; f <= 95; ++f) acc[f] += wb * x[f - 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 1; f < 93; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f - 1)));
+                    for (int f = 93; f <= 95; ++f) acc[f] += wb * x[f - 1];
                 }
                 {
                     const float wb = wr[1];
-                    for (int f = 0; f <= 95; ++f) acc[f] += wb * x[f];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 96; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f)));
                 }
                 {
                     const float wb = wr[2];
-                    for (int f = 0; f <= 94; ++f) acc[f] += wb * x[f + 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 92; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f + 1)));
+                    for (int f = 92; f <= 94; ++f) acc[f] += wb * x[f + 1];
                 }
             }
         }

@@ -2,6 +2,7 @@
 // 64 groups, 1 -> 1 channels per group, input [1][8] -> output [1][8],
 // kernel 1x3, frequency padding 1, frequency stride 1.
 #include "conv_kernels.h"
+#include "conv_vec4.h"
 
 extern "C" void op_convolution_g64_i1_o1_si01_si18_so01_so18_p00_p11_k01_k13_st01_st11_float(const float *__restrict in, float *__restrict out, const float *__restrict w, float *scratch) {
     (void)scratch;
@@ -15,15 +16,23 @@ extern "C" void op_convolution_g64_i1_o1_si01_si18_so01_so18_p00_p11_k01_k13_st0
                 const float *wr = w + ((oc * 1 + c) * 1 + a) * 3;
                 {
                     const float wb = wr[0];
-                    for (int f = 1; f <= 7; ++f) acc[f] += wb * x[f - 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 1; f < 5; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f - 1)));
+                    for (int f = 5; f <= 7; ++f) acc[f] += wb * x[f - 1];
                 }
                 {
                     const float wb = wr[1];
-                    for (int f = 0; f <= 7; ++f) acc[f] += wb * x[f];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 8; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f)));
                 }
                 {
                     const float wb = wr[2];
-                    for (int f = 0; f <= 6; ++f) acc[f] += wb * x[f + 1];
+                    const cv4 wv = cv4_set1(wb);
+                    for (int f = 0; f < 4; f += 4)
+                        cv4_store(acc + f, cv4_madd(cv4_load(acc + f), wv, cv4_load(x + f + 1)));
+                    for (int f = 4; f <= 6; ++f) acc[f] += wb * x[f + 1];
                 }
             }
         }
