@@ -198,8 +198,9 @@ class Mixer:
             out += s / _rms(s)
         return out
 
-    def draw(self, rng, snr_db=None):
-        """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise."""
+    def draw(self, rng, snr_db=None, reverb=True):
+        """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise.
+        reverb False keeps the speech dry (the clean-input checks)."""
         clean, group = self.speech_segment(rng)
         clean = clean / _active_rms(clean)
         native = min(e["native_sr"] for e in self.by_group[group])
@@ -208,7 +209,7 @@ class Mixer:
             sos = signal.butter(8, cutoff, fs=RATE, output="sos")
             clean = signal.sosfilt(sos, clean).astype(np.float32)
         target = clean
-        if rng.random() < 0.2:
+        if rng.random() < 0.2 and reverb:
             rir = synthetic_rir(rng, rng.uniform(0.2, 0.9))
             early = rir.copy()
             cut = int(0.05 * RATE)

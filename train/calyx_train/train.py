@@ -48,7 +48,8 @@ def validation_set(cache, per_snr=4, seconds=4.0, seed=20240601):
     items = []
     for snr in list(VALID_SNRS) + [None]:
         for _ in range(per_snr if snr is not None else max(2, per_snr // 2)):
-            noisy, clean = mixer.draw(rng, snr_db=snr if snr is not None else math.inf)
+            noisy, clean = mixer.draw(rng, snr_db=snr if snr is not None else math.inf,
+                                      reverb=snr is not None)
             items.append((snr, noisy, clean))
     return items
 
@@ -196,7 +197,7 @@ def main(argv=None):
         for k, v in dict(parts, loss=float(loss)).items():
             acc[k] = acc.get(k, 0.0) + v
         acc["n"] = acc.get("n", 0) + 1
-        if step % 20 == 0:
+        if step % 5 == 0:
             dt = time.time() - t_win
             n = acc.pop("n")
             say(f"step {step} loss {acc['loss'] / n:.4f} (mag {acc['mag'] / n:.5f} cplx {acc['cplx'] / n:.5f} "

@@ -1,0 +1,111 @@
+"""Evaluate weights through the product: run `calyx_cli` on held-out mixtures.
+
+    python3 -m calyx_train.evaluate --cli ../build-train/cli/calyx_cli --blob weights.bin
+
+The command-line program uses the weights built into it; --blob names the same
+weights so the toolkit's chain can be compared with the engine sample by
+sample (the engine adds the limiter's 31 samples to the chain's three hops).
+Reports SI-SDR of input and output per input SNR, and the largest difference
+between engine and chain. --png writes spectrograms of one example.
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import soundfile as sf
+import torch
+
+from .blob import import_records, read_blob
+from .chain import DELAY, Chain
+from .loss import si_sdr
+from .model import Network
+from .train import HERE, VALID_SNRS, validation_set
+
+LIMITER_DELAY = 31
+SKIP = 4800  # the first 100 ms, while the normalisation means settle
+
+
+def run_cli(cli, x, d, name):
+    src, dst = os.path.join(d, name + "_in.wav"), os.path.join(d, name + "_out.wav")
+    sf.write(src, x, 48000, subtype="FLOAT")
+    subprocess.run([cli, "-i", src, "-o", dst, "-t", "1"], check=True, stdout=subprocess.DEVNULL)
+    y, sr = sf.read(dst, dtype="float32")
+    assert sr == 48000 and len(y) == len(x)
+    return y
+
+
+def spectrogram_png(path, noisy, enhanced, clean):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    fig, axes = plt.subplots(3, 1, figsize=(9, 8), sharex=True)
+    for ax, (title, sig) in zip(axes, (("noisy", noisy), ("enhanced (calyx_cli)", enhanced),
+                                       ("clean", clean))):
+        ax.specgram(sig, NFFT=1024, Fs=48000, noverlap=768, cmap="magma", vmin=-150, vmax=-30)
+        ax.set_title(title)
+        ax.set_ylabel("Hz")
+    axes[-1].set_xlabel("s")
+    fig.tight_layout()
+    fig.savefig(path, dpi=80)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--blob", help="the weights built into the program (for the chain comparison)")
+    ap.add_argument("--cache", default=os.path.join(HERE, "cache"))
+    ap.add_argument("--per-snr", type=int, default=4)
+    ap.add_argument("--json")
+    ap.add_argument("--png")
+    a = ap.parse_args(argv)
+    torch.set_num_threads(2)
+    items = validation_set(a.cache, per_snr=a.per_snr)
+    net = chain = None
+    if a.blob:
+        net = Network().eval()
+        import_records(net, read_blob(a.blob))
+        chain = Chain()
+    lag = DELAY + LIMITER_DELAY
+    rows, worst = {}, 0.0
+    with tempfile.TemporaryDirectory() as d:
+        for i, (snr, noisy, clean) in enumerate(items):
+            y = run_cli(a.cli, noisy, d, f"x{i}")
+            n = len(noisy)
+            out = si_sdr(torch.from_numpy(y[lag + SKIP:]).double()[None],
+                         torch.from_numpy(clean[SKIP:n - lag]).double()[None])
+            inp = si_sdr(torch.from_numpy(noisy[SKIP:]).double()[None],
+                         torch.from_numpy(clean[SKIP:]).double()[None])
+            rows.setdefault("clean" if snr is None else snr, []).append((float(inp), float(out)))
+            if chain is not None:
+                with torch.no_grad():
+                    ref, _, _ = chain(net, torch.from_numpy(noisy)[None])
+                diff = np.abs(y[LIMITER_DELAY:] - ref[0, :n - LIMITER_DELAY].numpy())
+                worst = max(worst, float(diff.max()))
+            if a.png and snr == 0 and not os.path.exists(a.png):
+                spectrogram_png(a.png, noisy[:n - lag], y[lag:], clean[:n - lag])
+    summary = {}
+    print("input SNR | items | SI-SDR in | SI-SDR out | improvement")
+    for key in list(VALID_SNRS) + ["clean"]:
+        if key not in rows:
+            continue
+        v = np.array(rows[key])
+        summary[str(key)] = {"items": len(v), "in": float(v[:, 0].mean()), "out": float(v[:, 1].mean()),
+                             "improvement": float((v[:, 1] - v[:, 0]).mean())}
+        s = summary[str(key)]
+        name = key if key == "clean" else f"{key:+d} dB"
+        print(f"{name:>9} | {s['items']:5d} | {s['in']:9.2f} | {s['out']:10.2f} | {s['improvement']:+.2f}")
+    if chain is not None:
+        summary["engine_vs_chain_max_abs"] = worst
+        print(f"largest |engine - chain| difference: {worst:.2e}")
+    if a.json:
+        with open(a.json, "w") as f:
+            json.dump(summary, f, indent=1)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
