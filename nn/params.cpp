@@ -149,11 +149,14 @@ param_record *load_from_file(const char *path, int32_t count) {
         return nullptr;
     }
     const size_t records = count > 0 ? size_t(count) : 0;
+    // Bytes not yet read, when the file's size is known: reads never go
+    // past the size seen at opening, even if the file grows meanwhile.
     long left = bytes_remaining(f);
+    const bool sized = left >= 0;
     // As in the blob parser: a file of known size holds at most left / 4
     // records, which bounds the table a short file can need.
     size_t capacity = records;
-    if (left >= 0 && uint64_t(capacity) > uint64_t(left) / 4 + 1) capacity = size_t(uint64_t(left) / 4 + 1);
+    if (sized && uint64_t(capacity) > uint64_t(left) / 4 + 1) capacity = size_t(uint64_t(left) / 4 + 1);
     auto *table = static_cast<param_record *>(std::calloc(capacity > 0 ? capacity : 1, sizeof(param_record)));
     if (table == nullptr) {
         std::perror(kMsgAlloc);
@@ -164,13 +167,13 @@ param_record *load_from_file(const char *path, int32_t count) {
         unsigned char head[4];
         const char *fail = nullptr;
         int32_t n = 0;
-        if (std::fread(head, 1, 4, f) != 4) {
+        if ((sized && left < 4) || std::fread(head, 1, 4, f) != 4) {
             fail = kMsgNoLength;
         } else {
             n = read_le_i32(head);
-            if (left >= 0) left -= 4;
+            if (sized) left -= 4;
             if (n < 0) fail = kMsgNegative;
-            else if (left >= 0 && uint64_t(left) < 4 * uint64_t(n)) fail = kMsgNoPos;
+            else if (sized && uint64_t(left) < 4 * uint64_t(n)) fail = kMsgNoPos;
         }
         dtype_t *elements = nullptr;
         if (fail == nullptr) {
@@ -194,7 +197,7 @@ param_record *load_from_file(const char *path, int32_t count) {
                     else decode_elements(slice, elements + done, take);
                     done += take;
                 }
-                if (left >= 0) left -= long(4 * uint64_t(n));
+                if (sized) left -= long(4 * uint64_t(n));
             }
         }
         if (fail != nullptr) {

@@ -11,8 +11,10 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "nn/params.h"
@@ -327,6 +329,31 @@ TEST(ParamsFile, EveryTruncationFailsWithoutAPartialTable) {
     write_bytes(path, b, b.size());
     Table whole(load_from_file(path.c_str(), int32_t(set.size())), TableDeleter{int32_t(set.size())});
     EXPECT_NE(whole, nullptr);
+    std::remove(path.c_str());
+}
+
+// A pipe has no known size: short data is found by the reads alone.
+TEST(ParamsFile, PipeInputIsReadAndTruncationDetected) {
+    const WeightSet set = awkward_set(25);
+    const Bytes b = calyx_weights::encode_blob(set);
+    const std::string path = temp_path("fifo");
+    std::remove(path.c_str());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    for (size_t cut : {b.size(), b.size() - 4, size_t(6), size_t(0)}) {
+        SCOPED_TRACE("bytes written " + std::to_string(cut));
+        std::thread writer([&] { write_bytes(path, b, cut); });
+        testing::internal::CaptureStderr();
+        Table t(load_from_file(path.c_str(), int32_t(set.size())), TableDeleter{int32_t(set.size())});
+        const std::string err = testing::internal::GetCapturedStderr();
+        writer.join();
+        if (cut == b.size()) {
+            ASSERT_NE(t, nullptr) << err;
+            expect_bits_equal(t.get(), set);
+        } else {
+            EXPECT_EQ(t, nullptr);
+            EXPECT_TRUE(starts_with(err, cut == 0 ? kNoLength : kNoPos)) << err;
+        }
+    }
     std::remove(path.c_str());
 }
 
