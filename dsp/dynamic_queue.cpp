@@ -91,9 +91,11 @@ int32_t check_ready(const dynamic_queue_state *q) {
 }
 
 // Temporary array of the planar and 16-bit variants (frames x channels).
+// Setup keeps channels below 2^30, so the row size cannot overflow even on
+// 32-bit targets, and the helper checks frames x row for overflow.
 float *temp_array(uint32_t frames, uint32_t channels) {
     return static_cast<float *>(
-        dsp_alloc_aligned_array(static_cast<size_t>(frames) * channels, sizeof(float)));
+        dsp_alloc_aligned_array(frames, static_cast<size_t>(channels) * sizeof(float)));
 }
 
 void interleave(const float *planar, float *interleaved, uint32_t frames, uint32_t channels) {
