@@ -33,6 +33,14 @@ static void removeOutput(const std::string &path) {
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
 }
 
+// True when both paths name one existing file: creating the output would
+// truncate the input before it is read.
+static bool sameFile(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 namespace {
 
 // Everything a run holds, released in reverse order of acquisition.
@@ -60,6 +68,10 @@ int enhanceFile(const CliOptions &options, FILE *err) {
     const char *output = options.output.c_str();
     if (run.reader.createWavReader(input, nullptr) != OWavIO::kWavOk) {
         std::fprintf(err, "Failed to open '%s'\n", input);
+        return kExitFailure;
+    }
+    if (sameFile(options.input, options.output)) {
+        std::fprintf(err, "Refusing to overwrite the input '%s' with the output\n", input);
         return kExitFailure;
     }
     const unsigned int rate = run.reader.getSampleRate();

@@ -218,6 +218,16 @@ TEST_F(CliTest, EngineRefusalRemovesTheOutput) {
     EXPECT_FALSE(fileExists(out));
 }
 
+TEST_F(CliTest, OutputOverTheInputIsRefused) {
+    const std::string in = makeWav("in.wav", 48000, 1, 16, 1000);
+    const Bytes before = readFile(in);
+    const std::string alias = in.substr(0, in.rfind('/')) + "/./in.wav";
+    const Result r = run({"-i", in, "-o", alias});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(1u, lines(r.err)) << r.err;
+    EXPECT_EQ(before, readFile(in));
+}
+
 TEST_F(CliTest, WriteFailureExitsTwoAndSparesDevices) {
     if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     const std::string in = makeWav("long.wav", 48000, 1, 32, 48000);
