@@ -125,8 +125,10 @@ TEST_P(Buffers, ConvolveAccumulateIsCircularConvolution) {
     xc[t] = real ? ovfft_test::cd(x[t]) : ovfft_test::cd(x[2 * t], x[2 * t + 1]);
     yc[t] = real ? ovfft_test::cd(y[t]) : ovfft_test::cd(y[2 * t], y[2 * t + 1]);
   }
+  // Large sizes check a spread subset of outputs to keep the O(N^2) sum quick.
+  const int stride = N > 1000 ? 37 : 1;
   double max_err = 0;
-  for (int t = 0; t < N; ++t) {
+  for (int t = 0; t < N; t += stride) {
     ovfft_test::cd acc = 0;
     for (int u = 0; u < N; ++u) acc += xc[u] * yc[(t - u + N) % N];
     const ovfft_test::cd want =

@@ -47,21 +47,28 @@ inline void fill_random(Buffer &b, uint32_t seed) {
 
 // X(k) = sum x(t) e^(sign 2 pi i k t / N), with the angle reduced exactly.
 inline std::vector<cd> dft(const std::vector<cd> &x, int sign) {
+  // Plain doubles rather than std::complex keep the O(N^2) loop quick in
+  // unoptimised sanitizer builds.
   const size_t n = x.size();
-  std::vector<cd> w(n), out(n);
+  std::vector<double> wr(n), wi(n), xr(n), xi(n);
   for (size_t m = 0; m < n; ++m) {
     const double a = sign * 2.0 * M_PI * (double)m / (double)n;
-    w[m] = cd(std::cos(a), std::sin(a));
+    wr[m] = std::cos(a);
+    wi[m] = std::sin(a);
+    xr[m] = x[m].real();
+    xi[m] = x[m].imag();
   }
+  std::vector<cd> out(n);
   for (size_t k = 0; k < n; ++k) {
-    cd acc = 0;
+    double ar = 0, ai = 0;
     size_t m = 0;  // k * t mod n
     for (size_t t = 0; t < n; ++t) {
-      acc += x[t] * w[m];
+      ar += xr[t] * wr[m] - xi[t] * wi[m];
+      ai += xr[t] * wi[m] + xi[t] * wr[m];
       m += k;
       if (m >= n) m -= n;
     }
-    out[k] = acc;
+    out[k] = cd(ar, ai);
   }
   return out;
 }
