@@ -93,21 +93,30 @@ inline bool all_finite(const std::vector<float> &v) {
 }
 
 // Weight-set variants that make the network's effect predictable.
-inline calyx_weights::WeightSet transparent_weights() { return calyx_weights::transparent_set(); }
+// Encoded once per test program.
+inline const std::vector<unsigned char> &transparent_weights() {
+    static const std::vector<unsigned char> blob =
+        calyx_weights::encode_blob(calyx_weights::transparent_set());
+    return blob;
+}
 
 // Band gains of (almost exactly) zero: the enhanced path is silent, so the
 // output is (1 - intensity) x the delayed input.
-inline calyx_weights::WeightSet muting_weights() {
-    calyx_weights::WeightSet set = calyx_weights::transparent_set();
-    set[73][0] = -100.0f;  // bias of the band-gain sigmoid
-    return set;
+inline const std::vector<unsigned char> &muting_weights() {
+    static const std::vector<unsigned char> blob = [] {
+        calyx_weights::WeightSet set = calyx_weights::transparent_set();
+        set[73][0] = -100.0f;  // bias of the band-gain sigmoid
+        return calyx_weights::encode_blob(set);
+    }();
+    return blob;
 }
 
 // A stream processor on its own weight table.
 class Proc {
 public:
-    Proc(const calyx_weights::WeightSet &set, uint32_t rate, uint32_t block_size) {
-        const std::vector<unsigned char> blob = calyx_weights::encode_blob(set);
+    Proc(const calyx_weights::WeightSet &set, uint32_t rate, uint32_t block_size)
+        : Proc(calyx_weights::encode_blob(set), rate, block_size) {}
+    Proc(const std::vector<unsigned char> &blob, uint32_t rate, uint32_t block_size) {
         params_ = load_from_array(blob.data(), static_cast<int32_t>(blob.size()), 90);
         rc_ = calyx_proc_setup(&proc_, 1, rate, internal_rate_of(rate), block_size, params_, 90);
     }

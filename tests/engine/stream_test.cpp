@@ -71,7 +71,8 @@ TEST(EngineStream, IntensityOneReproducesInputWithinWindowOverlapError) {
         const std::vector<float> in = speech_like(rate, 480 * 60, 21);
         const std::vector<float> out = e.run(in, {480});
         const size_t delay = 1440 + 31;
-        for (size_t i = 0; i < delay; ++i) ASSERT_EQ(out[i], 0.0f) << rate << " sample " << i;
+        // Before the first input sample arrives only transform round-off.
+        for (size_t i = 0; i < delay; ++i) ASSERT_LE(std::fabs(out[i]), 1e-7f) << rate << " " << i;
         double worst = 0.0;
         for (size_t i = delay; i < out.size(); ++i) {
             const double x = in[i - delay];
