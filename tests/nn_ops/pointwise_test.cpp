@@ -14,23 +14,40 @@ const float kNaN = std::numeric_limits<float>::quiet_NaN();
 bool is_positive_zero(float v) { return v == 0.0f && !std::signbit(v); }
 
 TEST(Rectify, ReplaceMapsNegativesSignedZeroAndNaNToPositiveZero) {
-    const float src[4] = {-0.0f, -1.0f, kNaN, 2.0f};
-    nn_test::Poisoned dst(4);
-    EXPECT_EQ(op_relu_replace(dst.data(), src, 4), dst.data());
-    EXPECT_TRUE(is_positive_zero(dst[0]));
-    EXPECT_TRUE(is_positive_zero(dst[1]));
-    EXPECT_TRUE(is_positive_zero(dst[2]));
-    EXPECT_EQ(dst[3], 2.0f);
-    EXPECT_TRUE(dst.guards_intact());
+    // 4 values take the one-by-one path, 36 the vector steps and the tail.
+    for (uint32_t n : {4u, 36u}) {
+        std::vector<float> src(n);
+        const float pattern[4] = {-0.0f, -1.0f, kNaN, 2.0f};
+        for (uint32_t i = 0; i < n; ++i) src[i] = pattern[i % 4];
+        nn_test::Poisoned dst(n);
+        EXPECT_EQ(op_relu_replace(dst.data(), src.data(), n), dst.data());
+        for (uint32_t i = 0; i < n; ++i) {
+            if (i % 4 == 3) EXPECT_EQ(dst[i], 2.0f);
+            else EXPECT_TRUE(is_positive_zero(dst[i])) << "n " << n << " i " << i << ": " << dst[i];
+        }
+        EXPECT_TRUE(dst.guards_intact());
+    }
+}
+
+TEST(Rectify, NormaliseAndRectifyMapsNaNToPositiveZero) {
+    std::vector<float> x(32);
+    for (int i = 0; i < 32; ++i) x[i] = i % 3 == 0 ? kNaN : (i % 3 == 1 ? -0.0f : 1.0f);
+    const float s = 1.0f, b = -0.0f;
+    op_bn_relu(x.data(), &s, &b, 1, 1, 1, 32);
+    for (int i = 0; i < 32; ++i) {
+        if (i % 3 == 2) EXPECT_EQ(x[i], 1.0f);
+        else EXPECT_TRUE(is_positive_zero(x[i])) << i << ": " << x[i];
+    }
 }
 
 TEST(Rectify, SumRectifiesOnlyTheFirstOperand) {
-    float acc[3] = {-3.0f, 2.0f, kNaN};
-    const float add[3] = {1.0f, -5.0f, -0.5f};
-    EXPECT_EQ(op_relu_sum(acc, add, 3), acc);
-    EXPECT_EQ(acc[0], 1.0f);
-    EXPECT_EQ(acc[1], -3.0f);
-    EXPECT_EQ(acc[2], -0.5f);
+    for (uint32_t n : {3u, 33u}) {
+        std::vector<float> acc(n), add(n);
+        const float a[3] = {-3.0f, 2.0f, kNaN}, d[3] = {1.0f, -5.0f, -0.5f}, want[3] = {1.0f, -3.0f, -0.5f};
+        for (uint32_t i = 0; i < n; ++i) acc[i] = a[i % 3], add[i] = d[i % 3];
+        EXPECT_EQ(op_relu_sum(acc.data(), add.data(), n), acc.data());
+        for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(acc[i], want[i % 3]) << "n " << n << " i " << i;
+    }
 }
 
 TEST(Rectify, RandomRunsAndRemaindersMatchDirectLoop) {
