@@ -5,7 +5,7 @@
 The command-line program uses the weights built into it; --blob names the same
 weights so the toolkit's chain can be compared with the engine sample by
 sample (the engine adds the limiter's 31 samples to the chain's three hops).
-Reports SI-SDR of input and output per input SNR, and the largest difference
+Reports SI-SDR and STOI of input and output per input SNR, and the largest difference
 between engine and chain. --png writes spectrograms of one example.
 """
 import argparse
@@ -23,6 +23,7 @@ from .blob import import_records, read_blob
 from .chain import DELAY, Chain
 from .loss import si_sdr
 from .model import Network
+from .stoi import stoi
 from .train import HERE, VALID_SNRS, validation_set
 
 LIMITER_DELAY = 31
@@ -79,7 +80,10 @@ def main(argv=None):
                          torch.from_numpy(clean[SKIP:n - lag]).double()[None])
             inp = si_sdr(torch.from_numpy(noisy[SKIP:]).double()[None],
                          torch.from_numpy(clean[SKIP:]).double()[None])
-            rows.setdefault("clean" if snr is None else snr, []).append((float(inp), float(out)))
+            st_in = stoi(clean[SKIP:n - lag], noisy[SKIP:n - lag], 48000)
+            st_out = stoi(clean[SKIP:n - lag], y[lag + SKIP:], 48000)
+            rows.setdefault("clean" if snr is None else snr, []).append(
+                (float(inp), float(out), st_in, st_out))
             if chain is not None:
                 with torch.no_grad():
                     ref, _, _ = chain(net, torch.from_numpy(noisy)[None])
@@ -88,16 +92,17 @@ def main(argv=None):
             if a.png and snr == 0 and not os.path.exists(a.png):
                 spectrogram_png(a.png, noisy[:n - lag], y[lag:], clean[:n - lag])
     summary = {}
-    print("input SNR | items | SI-SDR in | SI-SDR out | improvement")
+    print("input SNR | items | SI-SDR in | SI-SDR out | improvement | STOI in | STOI out")
     for key in list(VALID_SNRS) + ["clean"]:
         if key not in rows:
             continue
         v = np.array(rows[key])
         summary[str(key)] = {"items": len(v), "in": float(v[:, 0].mean()), "out": float(v[:, 1].mean()),
-                             "improvement": float((v[:, 1] - v[:, 0]).mean())}
+                             "improvement": float((v[:, 1] - v[:, 0]).mean()),
+                            "stoi_in": float(v[:, 2].mean()), "stoi_out": float(v[:, 3].mean())}
         s = summary[str(key)]
         name = key if key == "clean" else f"{key:+d} dB"
-        print(f"{name:>9} | {s['items']:5d} | {s['in']:9.2f} | {s['out']:10.2f} | {s['improvement']:+.2f}")
+        print(f"{name:>9} | {s['items']:5d} | {s['in']:9.2f} | {s['out']:10.2f} | {s['improvement']:+11.2f} | {s['stoi_in']:7.3f} | {s['stoi_out']:8.3f}")
     if chain is not None:
         summary["engine_vs_chain_max_abs"] = worst
         print(f"largest |engine - chain| difference: {worst:.2e}")
