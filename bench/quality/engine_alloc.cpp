@@ -4,7 +4,11 @@
 // of audio in each, and prints one JSON object: bytes held after setup for each
 // channel count, the per-channel share (difference / 7), the part every handle
 // shares (the parsed parameter table), and the reported latency.
+#if defined(__has_include)
+#if __has_include(<malloc.h>)
 #include <malloc.h>
+#endif
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@ namespace {
 
 size_t heap_in_use() {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+    // glibc 2.33+: the only portable-enough view of the heap without interposing malloc
     const struct mallinfo2 mi = mallinfo2();
     return mi.uordblks + mi.hblkhd;  // arena blocks in use + separately mapped blocks
 #else
