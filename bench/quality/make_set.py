@@ -75,6 +75,8 @@ def main():
     ap.add_argument("--seconds", type=float, default=6.0)
     ap.add_argument("--seed", type=int, default=7001)
     a = ap.parse_args()
+    if a.per_snr < 1 or not 0.5 <= a.seconds <= 600:
+        ap.error("--per-snr must be at least 1 and --seconds from 0.5 to 600")
     meta = build_set(a.out, a.data, a.per_snr, a.seconds, a.seed)
     print(f"{len(meta['items'])} items of {meta['seconds']:.1f} s in {a.out}")
 

@@ -7,14 +7,14 @@
 #
 # About 15-20 minutes on 2 cores (builds included). Everything runs at the lowest
 # CPU priority, one program at a time. Work files go to build-bench/ (git-ignored).
-# Knobs (environment): PER_SNR (items per condition, 10), SECONDS (item length, 6),
+# Knobs (environment): PER_SNR (items per condition, 10), ITEM_SECONDS (item length, 6),
 # REPEAT (speed runs per system, 3), MEMORY_MINUTES (10), DOCS (output folder,
 # docs), BUILD (build folder, build-bench), DATA (corpus, ../shared/data).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 cd "$ROOT"
 PER_SNR="${PER_SNR:-10}"
-SECONDS_PER_ITEM="${SECONDS:-6}"
+SECONDS_PER_ITEM="${ITEM_SECONDS:-6}"
 REPEAT="${REPEAT:-3}"
 MEMORY_MINUTES="${MEMORY_MINUTES:-10}"
 DOCS="${DOCS:-$ROOT/docs}"
