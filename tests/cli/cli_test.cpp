@@ -33,6 +33,9 @@ protected:
     Result run(const std::vector<std::string> &args) {
         const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
         std::string cmd = quote(CALYX_CLI_PATH);
+#ifdef CALYX_CLI_EMULATOR
+        cmd = std::string(CALYX_CLI_EMULATOR) + " " + cmd;
+#endif
         for (const std::string &a : args) cmd += " " + quote(a);
         cmd += " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
         Result r;
