@@ -49,12 +49,14 @@ def build_set(out_dir, data_dir, per_snr, seconds, seed):
         raise SystemExit(f"validation speakers missing from the corpus: {speakers}")
     length = int(round(seconds * data.RATE / HOP)) * HOP
     mixer = data.Mixer(corpus, "valid", length)
-    rng = np.random.default_rng(seed)
     items_dir = os.path.join(out_dir, "items")
     os.makedirs(items_dir, exist_ok=True)
     items = []
     for snr in list(SNRS) + [None]:
         for i in range(per_snr):
+            # item i draws from the same stream at every SNR: the same speech, noise
+            # stretch, level and colouring, so the conditions differ by the SNR alone
+            rng = np.random.default_rng([seed, i])
             noisy, clean = mixer.draw(rng, snr_db=math.inf if snr is None else float(snr), reverb=False)
             name = ("clean" if snr is None else f"snr{snr:+03d}") + f"_{i:02d}"
             sf.write(os.path.join(items_dir, name + "_noisy.wav"), noisy, data.RATE, subtype="FLOAT")

@@ -98,7 +98,8 @@ def write(q, sp, docs, elapsed):
     L.append(f"{q['items']} mixtures of {st['seconds']:.1f} s at 48000 Hz, {st['per_snr']} per condition "
              f"(seed {st['seed']}): dry speech of the held-out speakers ({', '.join(st['speakers'])}) "
              f"with the held-out noise files ({len(st['noise_files'])} files, one per noise category; "
-             "babble from other held-out speakers) at input SNRs of -5 to 20 dB, plus clean input. "
+             "babble from other held-out speakers) at input SNRs of -5 to 20 dB, plus clean input; "
+             "each condition mixes the same speech with the same noise, only the SNR differs. "
              "None of this material is used in training. Mixtures come from the training toolkit's "
              "mixer (speech level -40 to -15 dBFS, peaks below 0.95).\n")
     L.append("## Systems\n")
