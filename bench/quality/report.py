@@ -97,7 +97,8 @@ def write(q, sp, docs, elapsed):
     L.append("## Test set\n")
     L.append(f"{q['items']} mixtures of {st['seconds']:.1f} s at 48000 Hz, {st['per_snr']} per condition "
              f"(seed {st['seed']}): dry speech of the held-out speakers ({', '.join(st['speakers'])}) "
-             f"with the held-out noise files ({len(st['noise_files'])} files, one per noise category; "
+             f"with the held-out noise files (the last file of each of the {len(st['noise_files'])} noise "
+             "categories that have three or more; "
              "babble from other held-out speakers) at input SNRs of -5 to 20 dB, plus clean input; "
              "each condition mixes the same speech with the same noise, only the SNR differs. "
              "None of this material is used in training. Mixtures come from the training toolkit's "
