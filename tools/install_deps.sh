@@ -4,7 +4,8 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libfftw3-dev
       espeak-ng sox python3 python3-numpy python3-scipy python3-soundfile
-      python3-torch python3-tqdm python3-matplotlib libopenblas0-pthread)
+      python3-torch python3-tqdm python3-matplotlib libopenblas0-pthread
+      g++-aarch64-linux-gnu qemu-user)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -11,7 +11,9 @@
 #   tools/run_matrix.sh                 all five
 #   tools/run_matrix.sh aarch64 scalar  a subset (x86_64 is added for the probe reference)
 # Environment: JOBS (default: nproc), PROBE_BOUND (default 1e-4),
-#              CALYX_MATRIX_DIR (default build/).
+#              CALYX_MATRIX_DIR (default build/), PROBE_REFERENCE (a native
+#              build directory already built, e.g. build/release: its probe
+#              is the reference and x86_64 is not added to a subset).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -26,8 +28,10 @@ for a in "$@"; do
   case " ${all[*]} " in *" $a "*) want+=("$a") ;; *) usage ;; esac
 done
 [ ${#want[@]} -eq 0 ] && want=("${all[@]}")
-# The probe reference comes from the native build; run it first.
-case " ${want[*]} " in *" x86_64 "*) ;; *) want=(x86_64 "${want[@]}") ;; esac
+# The probe reference comes from a native build; run it first.
+if [ -z "${PROBE_REFERENCE:-}" ]; then
+  case " ${want[*]} " in *" x86_64 "*) ;; *) want=(x86_64 "${want[@]}") ;; esac
+fi
 ordered=()
 for a in "${all[@]}"; do case " ${want[*]} " in *" $a "*) ordered+=("$a") ;; esac; done
 
@@ -74,6 +78,12 @@ declare -A result build_min test_min probe
 status=0
 mkdir -p "$out"
 ref="$out/matrix-x86_64/probe.f32"
+compare="$out/matrix-x86_64/tests/matrix/calyx_engine_probe"
+if [ -n "${PROBE_REFERENCE:-}" ]; then
+  compare="$(cd "$PROBE_REFERENCE" && pwd)/tests/matrix/calyx_engine_probe"
+  ref="$out/probe-reference.f32"
+  "$compare" write "$ref" > /dev/null || { echo "no probe in $PROBE_REFERENCE" >&2; exit 1; }
+fi
 for a in "${ordered[@]}"; do
   dir="$out/matrix-$a"
   result[$a]=FAIL; build_min[$a]=-; test_min[$a]=-; probe[$a]=-
@@ -104,7 +114,7 @@ for a in "${ordered[@]}"; do
   # shellcheck disable=SC2046
   if $(runner_for "$a") "$dir/tests/matrix/calyx_engine_probe" write "$dir/probe.f32" > /dev/null; then
     if [ -f "$ref" ]; then
-      line=$("$out/matrix-x86_64/tests/matrix/calyx_engine_probe" compare "$ref" "$dir/probe.f32" "$bound")
+      line=$("$compare" compare "$ref" "$dir/probe.f32" "$bound")
       rc=$?
       probe[$a]=$(echo "$line" | awk '{print $2}')
       [ $rc -ne 0 ] && { echo "probe: $line"; result[$a]="FAIL(probe)"; status=1; }
@@ -115,7 +125,7 @@ for a in "${ordered[@]}"; do
 done
 
 echo
-echo "calyx build matrix (Release; probe bound $bound vs x86_64)"
+echo "calyx build matrix (Release; probe bound $bound vs the native build)"
 printf '%-8s %-14s %10s %10s %14s\n' target result "build min" "test min" "probe maxdiff"
 for a in "${ordered[@]}"; do
   printf '%-8s %-14s %10s %10s %14s\n' "$a" "${result[$a]}" "${build_min[$a]}" "${test_min[$a]}" "${probe[$a]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds calyx twice (optimised, and with AddressSanitizer + UndefinedBehaviorSanitizer)
-# and runs the whole test suite on both builds, then the training toolkit's quick tests.
+# and runs the whole test suite on both builds, then on a scalar-only build and
+# an aarch64 cross build under qemu, then the training toolkit's quick tests.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -18,6 +19,10 @@ run_suite() { # <build dir> <cmake args...>
 mkdir -p build
 run_suite build/release
 run_suite build/sanitize -DCALYX_SANITIZE=ON -DCALYX_BUILD_BENCH=OFF
+
+# Scalar-only build and the 64-bit Arm build under qemu; the probe output of
+# build/release is their reference. The other targets: tools/run_matrix.sh.
+PROBE_REFERENCE=build/release JOBS="$jobs" bash tools/run_matrix.sh scalar aarch64
 
 if [ -x train/run_quick_tests.sh ]; then
   echo "=== training toolkit quick tests"
