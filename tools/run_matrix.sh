@@ -101,7 +101,12 @@ for a in "${ordered[@]}"; do
   t1=$SECONDS
   build_min[$a]=$(awk "BEGIN{printf \"%.1f\", ($t1 - $t0) / 60}")
   echo "=== $a: tests"
-  if (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 1200) > "$dir.ctest.log" 2>&1; then
+  # qemu-i386 hangs in a forked child that aborts, so the i686 build skips
+  # the death tests (the other targets run them).
+  filter=()
+  [ "$a" = i686 ] && filter=(GTEST_FILTER="-*DeathTest*")
+  if (cd "$dir" && env "${filter[@]}" ctest --output-on-failure -j"$jobs" --timeout 1200) \
+      > "$dir.ctest.log" 2>&1; then
     result[$a]=PASS
   else
     grep -E "tests passed|\(Failed\)|\(Timeout\)|\*\*\*" "$dir.ctest.log" | tail -20
