@@ -23,7 +23,7 @@ from .blob import import_records, read_blob
 from .chain import DELAY, Chain
 from .loss import si_sdr
 from .model import Network
-from .stoi import stoi
+from .metrics import stoi
 from .train import HERE, VALID_SNRS, validation_set
 
 LIMITER_DELAY = 31

@@ -51,26 +51,27 @@ def _causal(x, ring, frames):
     return torch.cat([ring, x], 1)
 
 
+def _nchw(x):
+    """[B, T, F, C] channels-last -> the same memory seen as [B, C, T, F] (a view:
+    native convolutions run on it in their channels-last layout without copies)."""
+    return x.permute(0, 3, 1, 2)
+
+
+def _nhwc(y):
+    return y.permute(0, 2, 3, 1)
+
+
 def conv_window_3x3(x, weight, groups):
     """3x3 convolution over a causal 3-frame window, frequency padding 1.
     x [B, T+2, F, G] (time already extended), weight [G*O, 1, 3, 3] -> [B, T, F, G*O]."""
-    B, T2, Fb, G = x.shape
-    T = T2 - 2
-    xp = F.pad(x, (0, 0, 1, 1))
-    taps = torch.stack([xp[:, a:a + T, b:b + Fb] for a in range(3) for b in range(3)], -1)
-    w = weight.reshape(G, -1, 9).permute(0, 2, 1)                    # [G, 9, O]
-    y = torch.einsum("btfgk,gko->btfgo", taps, w)
-    return y.reshape(B, T, Fb, -1)
+    return _nhwc(F.conv2d(_nchw(x), weight, padding=(0, 1), groups=groups))
 
 
 def depthwise3(x, weight, stride):
     """Depthwise 1x3 along frequency, padding 1: y[f] = sum_b w_b x[stride*f + b - 1]."""
-    Fb = x.shape[2]
-    Fo = (Fb + 2 - 3) // stride + 1
-    xp = F.pad(x, (0, 0, 1, 1))
-    w = weight.reshape(-1, 3)
-    span = stride * (Fo - 1) + 1
-    return sum(xp[:, :, b:b + span:stride] * w[:, b] for b in range(3))
+    C = x.shape[-1]
+    return _nhwc(F.conv2d(_nchw(x), weight.reshape(C, 1, 1, 3), stride=(1, stride),
+                          padding=(0, 1), groups=C))
 
 
 def pointwise(x, weight):
@@ -80,12 +81,9 @@ def pointwise(x, weight):
 def conv_transposed(x, weight):
     """Depthwise transposed convolution doubling the bins:
     y[2m] = w1 x[m]; y[2m+1] = w2 x[m] + w0 x[m+1] (x past the top bin is zero)."""
-    B, T, Fb, C = x.shape
-    w = weight.reshape(C, 3)
-    nxt = F.pad(x[:, :, 1:], (0, 0, 0, 1))
-    even = x * w[:, 1]
-    odd = x * w[:, 2] + nxt * w[:, 0]
-    return torch.stack([even, odd], 3).reshape(B, T, 2 * Fb, C)
+    C = x.shape[-1]
+    return _nhwc(F.conv_transpose2d(_nchw(x), weight.reshape(C, 1, 1, 3), stride=(1, 2),
+                                    padding=(0, 1), output_padding=(0, 1), groups=C))
 
 
 class GroupedLinear(nn.Module):
@@ -209,26 +207,9 @@ class Network(nn.Module):
 
     def _df_conv1(self, c0, ring):
         """Grouped (2 groups, 32 -> 5 channels) convolution over a causal 5-frame window
-        of c0 [B, T, 96, 64] -> [B, T, 96, 10]. Every frame is projected once for all
-        five taps (one product), then the taps are summed along time on the small result."""
-        B, T = c0.shape[:2]
-        w = self.df_conv1.weight.reshape(2, DF_ORDER, 32, DF_ORDER)    # [g, o, i, tap]
-        m = torch.cat([torch.block_diag(w[0, :, :, a].t(), w[1, :, :, a].t())
-                       for a in range(DF_ORDER)], 1)                   # [64, tap*10]
-        proj = (c0 @ m).reshape(B, T, DF_BINS, DF_ORDER, 2 * DF_ORDER)
-        past = None
-        if ring is not None:
-            past = (ring @ m).reshape(B, DF_ORDER - 1, DF_BINS, DF_ORDER, 2 * DF_ORDER)
-        y = 0
-        for a in range(DF_ORDER):
-            shift = DF_ORDER - 1 - a                                    # tap a reads frame t - shift
-            p = proj[:, :, :, a]
-            if shift:
-                head = (past[:, -shift:, :, a] if past is not None
-                        else p.new_zeros(B, shift, DF_BINS, 2 * DF_ORDER))
-                p = torch.cat([head, p], 1)[:, :T]
-            y = y + p
-        return y
+        of c0 [B, T, 96, 64] -> [B, T, 96, 10]."""
+        x = _causal(c0, ring, DF_ORDER - 1)                             # [B, T+4, 96, 64]
+        return _nhwc(F.conv2d(_nchw(x), self.df_conv1.weight, groups=2))
 
     def forward(self, erb_feat, spec_feat, state=None):
         """erb_feat [B, T, 32]; spec_feat [B, T, 192] (96 real parts, then 96 imaginary).
@@ -265,9 +246,7 @@ class Network(nn.Module):
         d2 = self.d2_up(F.relu(self.d2_skip(e2)) + d3)                    # 16 bins
         d1 = self.d1_up(F.relu(self.d1_skip(e1)) + d2)                    # 32 bins
         d0 = F.relu(self.d0_skip(e0)) + d1
-        w = self.gain_conv.weight.reshape(CH, 3)
-        d0p = F.pad(d0, (0, 0, 1, 1))
-        logit = sum(d0p[:, :, b:b + BANDS] @ w[:, b:b + 1] for b in range(3))
+        logit = _nhwc(F.conv2d(_nchw(d0), self.gain_conv.weight, padding=(0, 1)))  # [B,T,32,1]
         gains = torch.sigmoid(self.gain_bn(logit))[..., 0]                # [B,T,32]
         # decoder_02
         d = F.relu(self.df_lin_in(emb_out))

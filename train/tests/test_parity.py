@@ -63,7 +63,7 @@ def test_engine_matches_chain_with_shipped_weights():
     from calyx_train.blob import import_records, read_blob
     from calyx_train.chain import Chain
     from calyx_train.model import Network
-    from test_stoi import _speech_like
+    from test_metrics import speech_like
 
     cli = _cli()
     if cli is None:
@@ -73,7 +73,7 @@ def test_engine_matches_chain_with_shipped_weights():
                         "nn", "weights", "calyx_weights.bin")
     net = Network().eval()
     import_records(net, read_blob(blob))
-    x = _speech_like(51, seconds=1.5) * 0.05
+    x = speech_like(51, seconds=1.5) * 0.5
     x = (x + 0.01 * np.random.default_rng(52).standard_normal(len(x))).astype(np.float32)
     with tempfile.TemporaryDirectory() as d:
         src, dst = os.path.join(d, "in.wav"), os.path.join(d, "out.wav")
