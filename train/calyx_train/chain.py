@@ -143,3 +143,41 @@ class Chain(torch.nn.Module):
         gains, coefs, _ = net(erb_feat, spec_feat)
         enh = self.apply(spec, gains, coefs)
         return self.synthesise(enh), enh, spec
+
+
+LIMITER_DELAY = 31
+LIMITER_THRESHOLD = np.float32(0.99999)
+
+
+def limiter(x, threshold=LIMITER_THRESHOLD, rate=48000, block=HOP):
+    """The engine's output limiter on one channel (numpy, not differentiable):
+    output n is input n - 31 times a gain that keeps every sample within the
+    threshold, attacking over 32 samples ahead of a peak and releasing over
+    about 17 ms. Single precision throughout, as in the engine."""
+    f32 = np.float32
+    x = np.asarray(x, dtype=np.float32)
+    out = np.zeros_like(x)
+    out[LIMITER_DELAY:] = x[:len(x) - LIMITER_DELAY]
+    thr = f32(threshold)
+    if len(x) == 0 or np.max(np.abs(x)) <= thr:
+        return out  # the gain never leaves 1: a plain delay
+    attack = f32(0.93057203)
+    release = f32(np.exp2(f32(-3.321928) / (np.floor(f32(rate) * f32(0.016687501)) + f32(1.0))))
+    aim = f32(0.11111111)
+    peaks = np.maximum(np.abs(x), thr)
+    # largest peak over the frame just stored and the 31 still in the ring
+    padded = np.concatenate([np.zeros(LIMITER_DELAY, np.float32), peaks])
+    root = np.lib.stride_tricks.sliding_window_view(padded, LIMITER_DELAY + 1).max(axis=1)
+    gain = f32(thr / peaks[0])  # the first block starts at the gain its first frame needs
+    target = f32(1.0)
+    gains = np.empty(len(x), np.float32)
+    for n in range(len(x)):
+        needed = f32(thr / root[n])
+        if needed >= gain:
+            target = needed
+        else:
+            target = min(target, f32(f32(10.0 * float(needed) - float(gain)) * aim))
+        q = attack if target < gain else release
+        gain = max(f32(float(f32(gain - target)) * float(q) + float(target)), f32(0.0))
+        gains[n] = gain
+    return out * gains

@@ -4,7 +4,7 @@
 
 The command-line program uses the weights built into it; --blob names the same
 weights so the toolkit's chain can be compared with the engine sample by
-sample (the engine adds the limiter's 31 samples to the chain's three hops).
+sample (the chain followed by the engine's limiter, which adds 31 samples).
 Reports SI-SDR and STOI of input and output per input SNR, and the largest difference
 between engine and chain. --png writes spectrograms of one example.
 """
@@ -20,13 +20,12 @@ import soundfile as sf
 import torch
 
 from .blob import import_records, read_blob
-from .chain import DELAY, Chain
+from .chain import DELAY, LIMITER_DELAY, Chain, limiter
 from .loss import si_sdr
 from .model import Network
 from .metrics import stoi
 from .train import HERE, VALID_SNRS, validation_set
 
-LIMITER_DELAY = 31
 SKIP = 4800  # the first 100 ms, while the normalisation means settle
 
 
@@ -87,7 +86,7 @@ def main(argv=None):
             if chain is not None:
                 with torch.no_grad():
                     ref, _, _ = chain(net, torch.from_numpy(noisy)[None])
-                diff = np.abs(y[LIMITER_DELAY:] - ref[0, :n - LIMITER_DELAY].numpy())
+                diff = np.abs(y - limiter(ref[0].numpy()))
                 worst = max(worst, float(diff.max()))
             if a.png and snr == 0 and not os.path.exists(a.png):
                 spectrogram_png(a.png, noisy[:n - lag], y[lag:], clean[:n - lag])
