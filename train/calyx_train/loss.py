@@ -7,7 +7,8 @@ Three terms, each a mean over the batch:
 - multi-resolution: compressed STFT magnitudes of the output waveform against
   the clean waveform delayed by the chain's three hops (FFT sizes 512, 1024, 2048).
 Total: 100 * (5 * magnitude + 1 * complex) + 10 * multi-resolution, which
-makes the three terms about equal for unprocessed noisy input. The power 0.3
+makes the three terms about equal for unprocessed noisy input; optionally minus
+a small multiple of the output's SI-SDR against the delayed clean speech. The power 0.3
 compresses the level range so quiet speech and high bands still count.
 """
 import torch
@@ -53,11 +54,18 @@ def multi_resolution_loss(y, clean):
     return total / len(MR_SIZES)
 
 
-def total_loss(y, enh, clean, clean_spec):
+def total_loss(y, enh, clean, clean_spec, w_sisdr=0.0):
+    """The weighted sum and its parts. w_sisdr > 0 adds -w_sisdr * SI-SDR (dB) of the
+    output against the delayed clean speech, the measure the evaluation reports."""
     mag, cplx = spectral_loss(enh, clean_spec)
     mr = multi_resolution_loss(y, clean)
     loss = 100.0 * (W_MAG * mag + W_CPLX * cplx) + 10.0 * W_MR * mr
-    return loss, {"mag": float(mag), "cplx": float(cplx), "mr": float(mr)}
+    parts = {"mag": float(mag), "cplx": float(cplx), "mr": float(mr)}
+    if w_sisdr > 0.0:
+        sdr = si_sdr(y[:, DELAY:], clean[:, :clean.shape[1] - DELAY]).mean()
+        loss = loss - w_sisdr * sdr
+        parts["sisdr"] = float(sdr)
+    return loss, parts
 
 
 def si_sdr(est, ref, eps=1e-9):

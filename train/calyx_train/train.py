@@ -110,6 +110,7 @@ def main(argv=None):
     ap.add_argument("--seconds", type=float, default=3.0, help="length of each training mixture")
     ap.add_argument("--lr", type=float, default=1e-3)
     ap.add_argument("--warmup", type=int, default=50)
+    ap.add_argument("--w-sisdr", type=float, default=0.0, help="weight of the SI-SDR term (per dB)")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
@@ -146,7 +147,7 @@ def main(argv=None):
             say(f"resumed {a.resume} at step {step} ({trained_minutes:.1f} min trained)")
 
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}, seed {a.seed}, "
-        f"threads {a.threads}, device {a.device}")
+        f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}")
     items = validation_set(a.cache)
     loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
@@ -184,7 +185,7 @@ def main(argv=None):
         y, enh, _ = chain(net, noisy)
         with torch.no_grad():
             clean_spec = chain.analyse(clean)
-        loss, parts = total_loss(y, enh, clean, clean_spec)
+        loss, parts = total_loss(y, enh, clean, clean_spec, a.w_sisdr)
         opt.zero_grad(set_to_none=True)
         loss.backward()
         gn = torch.nn.utils.clip_grad_norm_(net.parameters(), 1.0)
@@ -200,8 +201,9 @@ def main(argv=None):
         if step % 5 == 0:
             dt = time.time() - t_win
             n = acc.pop("n")
+            sdr = f" sisdr {acc['sisdr'] / n:.2f}" if "sisdr" in acc else ""
             say(f"step {step} loss {acc['loss'] / n:.4f} (mag {acc['mag'] / n:.5f} cplx {acc['cplx'] / n:.5f} "
-                f"mr {acc['mr'] / n:.4f}) lr {opt.param_groups[0]['lr']:.2e} "
+                f"mr {acc['mr'] / n:.4f}{sdr}) lr {opt.param_groups[0]['lr']:.2e} "
                 f"{audio / dt:.1f} s audio/s, {elapsed / 60:.1f}/{a.minutes:.0f} min")
             audio, t_win, acc = 0.0, time.time(), {}
         if time.time() - last_val >= a.validate_every * 60.0:

@@ -36,3 +36,11 @@ def test_loss_ranks_clean_over_noisy_and_has_gradients():
     assert net.df_conv1.weight.grad.abs().sum() > 0
     assert net.gain_conv.weight.grad.abs().sum() > 0
     assert all(np.isfinite(v) for v in parts.values())
+    # the SI-SDR term rewards the perfect output by its (large) SI-SDR and the
+    # network's output by its own, lower one
+    with torch.no_grad():
+        lp, pp = total_loss(perfect, perfect_spec, clean, cs, w_sisdr=0.01)
+        ln, pn = total_loss(y, enh, clean, cs, w_sisdr=0.01)
+    assert pp["sisdr"] > 40.0 > pn["sisdr"]
+    assert abs(float(ln) - (float(l_net) - 0.01 * pn["sisdr"])) < 1e-5
+    assert float(lp) < float(ln)
