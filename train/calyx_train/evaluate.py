@@ -53,6 +53,44 @@ def spectrogram_png(path, noisy, enhanced, clean):
     fig.savefig(path, dpi=80)
 
 
+BEGIN, END = "<!-- results:begin -->", "<!-- results:end -->"
+
+
+def results_markdown(summary, per_snr, lag):
+    lines = [f"Measured by `calyx_train.evaluate --per-snr {per_snr}` through `calyx_cli` "
+             f"(48000 Hz, block 480, intensity 1): {per_snr} held-out mixtures of 4 s per "
+             f"input SNR, first 100 ms skipped, output aligned by {lag} samples.", "",
+             "| input SNR | items | SI-SDR in | SI-SDR out | improvement | STOI in | STOI out |",
+             "|---|---|---|---|---|---|---|"]
+    for key in [str(k) for k in VALID_SNRS] + ["clean"]:
+        if key not in summary:
+            continue
+        r = summary[key]
+        name = "clean" if key == "clean" else f"{int(key):+d} dB"
+        sdr_in = "—" if key == "clean" else f"{r['in']:.2f}"
+        imp = "—" if key == "clean" else f"{r['improvement']:+.2f}"
+        lines.append(f"| {name} | {r['items']} | {sdr_in} | {r['out']:.2f} | {imp} | "
+                     f"{r['stoi_in']:.3f} | {r['stoi_out']:.3f} |")
+    if "engine_vs_chain_max_abs" in summary:
+        lines += ["", "Largest difference between `calyx_cli` and the toolkit's chain followed by "
+                  f"the engine's limiter, over all these mixtures: {summary['engine_vs_chain_max_abs']:.1e}."]
+    return "\n".join(lines)
+
+
+def write_results_section(path, summary, per_snr, lag):
+    """Replaces the marked section of a Markdown file (appends one if there is none)."""
+    text = open(path).read() if os.path.exists(path) else ""
+    block = f"{BEGIN}\n{results_markdown(summary, per_snr, lag)}\n{END}"
+    if BEGIN in text and END in text:
+        head, rest = text.split(BEGIN, 1)
+        text = head + block + rest.split(END, 1)[1]
+    else:
+        text = text.rstrip("\n") + ("\n\n" if text else "") + block + "\n"
+    with open(path + ".tmp", "w") as f:
+        f.write(text)
+    os.replace(path + ".tmp", path)
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--cli", required=True)
@@ -61,6 +99,8 @@ def main(argv=None):
     ap.add_argument("--per-snr", type=int, default=4)
     ap.add_argument("--json")
     ap.add_argument("--png")
+    ap.add_argument("--model-md", help="write the results table into this Markdown file, "
+                    "between the lines <!-- results:begin --> and <!-- results:end -->")
     a = ap.parse_args(argv)
     torch.set_num_threads(2)
     items = validation_set(a.cache, per_snr=a.per_snr)
@@ -105,6 +145,8 @@ def main(argv=None):
     if chain is not None:
         summary["engine_vs_chain_max_abs"] = worst
         print(f"largest |engine - chain| difference: {worst:.2e}")
+    if a.model_md:
+        write_results_section(a.model_md, summary, a.per_snr, lag)
     if a.json:
         with open(a.json, "w") as f:
             json.dump(summary, f, indent=1)

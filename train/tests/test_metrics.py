@@ -115,3 +115,4 @@ def test_too_short_or_mismatched_input():
         raise AssertionError("length mismatch accepted")
     except ValueError:
         pass
+
