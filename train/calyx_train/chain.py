@@ -149,7 +149,7 @@ LIMITER_DELAY = 31
 LIMITER_THRESHOLD = np.float32(0.99999)
 
 
-def limiter(x, threshold=LIMITER_THRESHOLD, rate=48000, block=HOP):
+def limiter(x, threshold=LIMITER_THRESHOLD, rate=48000):
     """The engine's output limiter on one channel (numpy, not differentiable):
     output n is input n - 31 times a gain that keeps every sample within the
     threshold, attacking over 32 samples ahead of a peak and releasing over
