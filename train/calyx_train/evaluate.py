@@ -111,6 +111,7 @@ def main(argv=None):
         chain = Chain()
     lag = DELAY + LIMITER_DELAY
     rows, worst = {}, 0.0
+    png_written = False
     with tempfile.TemporaryDirectory() as d:
         for i, (snr, noisy, clean) in enumerate(items):
             y = run_cli(a.cli, noisy, d, f"x{i}")
@@ -128,8 +129,11 @@ def main(argv=None):
                     ref, _, _ = chain(net, torch.from_numpy(noisy)[None])
                 diff = np.abs(y - limiter(ref[0].numpy()))
                 worst = max(worst, float(diff.max()))
-            if a.png and snr == 0 and not os.path.exists(a.png):
+            # first 0 dB mixture only; an existing file is replaced, since it
+            # shows whatever weights were evaluated before
+            if a.png and snr == 0 and not png_written:
                 spectrogram_png(a.png, noisy[:n - lag], y[lag:], clean[:n - lag])
+                png_written = True
     summary = {}
     print("input SNR | items | SI-SDR in | SI-SDR out | improvement | STOI in | STOI out")
     for key in list(VALID_SNRS) + ["clean"]:
