@@ -14,6 +14,8 @@ import math
 import torch
 from torch import nn
 
+from . import gru_native
+
 
 class _GRUCore(torch.autograd.Function):
     """Recurrence h_t = GRU(xp_t, h_{t-1}) given input projections xp (bias included)."""
@@ -21,6 +23,10 @@ class _GRUCore(torch.autograd.Function):
     @staticmethod
     def forward(ctx, xp, w_hh, b_hh, h0):
         # xp: [T, B, 3H]; w_hh: [3H, H]; b_hh: [3H]; h0: [B, H]
+        if gru_native.usable(xp, w_hh, b_hh, h0):
+            hs, r_all, z_all, n_all, ghn_all = gru_native.forward(xp, w_hh, b_hh, h0)
+            ctx.save_for_backward(w_hh, h0, hs, r_all, z_all, n_all, ghn_all)
+            return hs
         T = xp.shape[0]
         H = h0.shape[1]
         hs = xp.new_empty((T,) + h0.shape)
@@ -49,6 +55,18 @@ class _GRUCore(torch.autograd.Function):
     @staticmethod
     def backward(ctx, d_hs):
         w_hh, h0, hs, r_all, z_all, n_all, ghn_all = ctx.saved_tensors
+        H = h0.shape[1]
+        if gru_native.usable(d_hs, hs):
+            d_xp, d_gh, dh = gru_native.backward(d_hs, w_hh, h0, hs, r_all, z_all, n_all, ghn_all)
+        else:
+            d_xp, d_gh, dh = _GRUCore.backward_loop(d_hs, w_hh, h0, hs, r_all, z_all, n_all, ghn_all)
+        h_prev_all = torch.cat([h0.unsqueeze(0), hs[:-1]], 0)
+        d_w = d_gh.reshape(-1, 3 * H).t().mm(h_prev_all.reshape(-1, H))
+        d_b = d_gh.reshape(-1, 3 * H).sum(0)
+        return d_xp, d_w, d_b, dh
+
+    @staticmethod
+    def backward_loop(d_hs, w_hh, h0, hs, r_all, z_all, n_all, ghn_all):
         T = hs.shape[0]
         H = h0.shape[1]
         d_xp = d_hs.new_empty(hs.shape[:2] + (3 * H,))
@@ -68,10 +86,7 @@ class _GRUCore(torch.autograd.Function):
             d_gh[t, :, H:2 * H] = da_z
             d_gh[t, :, 2 * H:] = da_n * r
             dh = torch.addmm(dh * z, d_gh[t], w_hh)
-        h_prev_all = torch.cat([h0.unsqueeze(0), hs[:-1]], 0)
-        d_w = d_gh.reshape(-1, 3 * H).t().mm(h_prev_all.reshape(-1, H))
-        d_b = d_gh.reshape(-1, 3 * H).sum(0)
-        return d_xp, d_w, d_b, dh
+        return d_xp, d_gh, dh
 
 
 class GRULayer(nn.Module):

@@ -96,7 +96,9 @@ def score(summary):
 
 
 def lr_at(frac, step, base, warmup):
-    """Linear warm-up, then cosine decay over the run's time budget down to 5 %."""
+    """Linear warm-up over this run's first steps, then cosine decay over its
+    time budget down to 5 %. `step` counts from the start of this run, so a
+    resumed run warms up again instead of jumping to the full rate."""
     w = min(1.0, (step + 1) / warmup)
     return base * w * (0.05 + 0.95 * 0.5 * (1.0 + math.cos(math.pi * min(frac, 1.0))))
 
@@ -174,13 +176,14 @@ def main(argv=None):
     t_start = time.time()
     budget = a.minutes * 60.0
     last_val = t_start
+    first_step = step
     audio, t_win, acc = 0.0, time.time(), {}
     for noisy, clean in loader:
         elapsed = time.time() - t_start
         if elapsed >= budget:
             break
         for g in opt.param_groups:
-            g["lr"] = lr_at(elapsed / budget, step, a.lr, a.warmup)
+            g["lr"] = lr_at(elapsed / budget, step - first_step, a.lr, a.warmup)
         noisy, clean = noisy.to(dev), clean.to(dev)
         y, enh, _ = chain(net, noisy)
         with torch.no_grad():
