@@ -25,10 +25,20 @@ _lib = None
 _tried = False
 
 
+def _cpu_flags():
+    try:
+        with open("/proc/cpuinfo") as f:
+            return next((line for line in f if line.startswith(("flags", "Features"))), "")
+    except OSError:
+        return ""
+
+
 def _build():
     cc = os.environ.get("CC", "cc")
     src = open(SOURCE, "rb").read()
-    tag = hashlib.sha1(src + " ".join([cc] + FLAGS).encode()).hexdigest()[:12]
+    # -march=native code must not be reused on another CPU: the tag covers
+    # the processor's feature flags as well as the source and the flags.
+    tag = hashlib.sha1(src + " ".join([cc] + FLAGS + [_cpu_flags()]).encode()).hexdigest()[:12]
     out_dir = os.environ.get("CALYX_TRAIN_BUILD", os.path.join(os.path.dirname(HERE), "build"))
     path = os.path.join(out_dir, f"gru_kernels_{tag}.so")
     if not os.path.exists(path):
