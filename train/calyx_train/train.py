@@ -13,7 +13,7 @@ import time
 
 # OpenBLAS's own worker threads wait by spinning on sched_yield and fought
 # PyTorch's threads for the 2 cores (17 % system time); with single-threaded
-# BLAS training ran about 10 % faster here. Set before numpy or torch load it.
+# BLAS training ran about 5 % faster here. Set before numpy or torch load it.
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
