@@ -122,3 +122,50 @@ def read_blob(path, count=RECORD_COUNT):
         recs.append(np.frombuffer(data, dtype="<f4", count=n, offset=pos + 4).astype(np.float32))
         pos += 4 + 4 * n
     return recs
+
+
+@torch.no_grad()
+def recalibrate_batch_norm(net, forwards):
+    """Give a blob-loaded network batch statistics that match its folded factors.
+
+    A blob keeps only each normalisation's folded scale s and bias b, so
+    `import_records` loads them with zero mean and unit variance. Training mode
+    normalises by the batch's own statistics instead, which would change every
+    layer at the first step. This measures the mean m and variance v that reach
+    each normalisation (in evaluation mode, so the folded network runs
+    unchanged) over the batches that `forwards()` runs, then sets
+    weight = s * sqrt(v + eps), bias = b + s * m and the running statistics to
+    (m, v): evaluation still gives s * x + b, and training on batches like these
+    gives nearly the same."""
+    bns = [m for m in net.modules() if isinstance(m, torch.nn.modules.batchnorm._BatchNorm)]
+    sums = {bn: [0.0, 0.0, 0] for bn in bns}
+
+    def hook(mod, inputs):
+        # channels are the last axis; every other axis is a sample
+        x = inputs[0].reshape(-1, mod.num_features).double()
+        acc = sums[mod]
+        acc[0] = acc[0] + x.sum(0)
+        acc[1] = acc[1] + (x * x).sum(0)
+        acc[2] += x.shape[0]
+
+    was_training = net.training
+    net.eval()
+    handles = [bn.register_forward_pre_hook(hook) for bn in bns]
+    try:
+        forwards()
+    finally:
+        for h in handles:
+            h.remove()
+        net.train(was_training)
+    for bn in bns:
+        s1, s2, n = sums[bn]
+        if n == 0:
+            continue
+        mean = s1 / n
+        var = (s2 / n - mean * mean).clamp_min(0.0)
+        scale = bn.weight / torch.sqrt(bn.running_var + bn.eps)
+        shift = bn.bias - bn.running_mean * scale
+        bn.weight.copy_(scale * torch.sqrt(var.float() + bn.eps))
+        bn.bias.copy_(shift + scale * mean.float())
+        bn.running_mean.copy_(mean.float())
+        bn.running_var.copy_(var.float())

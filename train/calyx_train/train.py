@@ -19,7 +19,7 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 import torch  # noqa: E402
 
-from .blob import export_records, import_records, read_blob, write_blob
+from .blob import export_records, import_records, read_blob, recalibrate_batch_norm, write_blob
 from .chain import DELAY, HOP, Chain
 from .data import Corpus, Mixer
 from .loss import si_sdr, total_loss
@@ -156,6 +156,20 @@ def main(argv=None):
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}, seed {a.seed}, "
         f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}")
     items = validation_set(a.cache)
+    if a.resume and a.resume.endswith(".bin"):
+        # A blob holds folded normalisation only: measure the statistics that the
+        # folded factors imply on training batches, so the first steps in training
+        # mode start from the blob's behaviour instead of a sudden drop, and let
+        # best.bin be written only when it beats the blob.
+        cal = iter(Batches(a.cache, a.batch, a.seconds, a.seed + 7919, 0))
+
+        def forwards():
+            for _ in range(16):
+                chain(net, next(cal)[0].to(dev))
+
+        recalibrate_batch_norm(net, forwards)
+        best = score(evaluate(net, chain, items))
+        say(f"normalisation recalibrated on 16 batches; blob scores {best:.2f}")
     loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
 

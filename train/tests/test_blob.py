@@ -1,3 +1,4 @@
+import copy
 import os
 import struct
 import tempfile
@@ -6,7 +7,7 @@ import numpy as np
 import torch
 
 from calyx_train.blob import (BLOB_BYTES, RECORD_SIZES, export_records, import_records,
-                              read_blob, write_blob)
+                              read_blob, recalibrate_batch_norm, write_blob)
 from calyx_train.model import Network
 from common import random_features, random_network
 
@@ -68,3 +69,36 @@ def test_reader_rejects_malformed_files():
             except ValueError:
                 continue
             raise AssertionError(f"{path} accepted")
+
+
+def test_batch_norm_recalibration_keeps_folded_outputs_and_matches_training_mode():
+    net = random_network(7)
+    erb, spec = random_features(4, 2, 40)
+    back = Network()
+    import_records(back, read_blob_from(net))
+    with torch.no_grad():
+        g_eval, c_eval, _ = back.eval()(erb, spec)
+        # (on a copy: a training-mode pass updates the running statistics)
+        g_raw, _, _ = copy.deepcopy(back).train()(erb, spec)
+    # without recalibration training mode normalises by batch statistics the folded
+    # factors never saw, so the output moves far
+    raw_err = float(torch.max(torch.abs(g_raw - g_eval)))
+    assert raw_err > 1e-2
+
+    back.train()
+    recalibrate_batch_norm(back, lambda: back(erb, spec))
+    assert back.training
+    with torch.no_grad():
+        g0, c0, _ = back.eval()(erb, spec)
+        g1, c1, _ = back.train()(erb, spec)
+    assert torch.max(torch.abs(g0 - g_eval)) < 1e-4 and torch.max(torch.abs(c0 - c_eval)) < 1e-4
+    # on the batch it was measured on, training mode now gives the folded result
+    assert torch.max(torch.abs(g1 - g_eval)) < 1e-3 < raw_err
+    assert torch.max(torch.abs(c1 - c_eval)) < 1e-3
+
+
+def read_blob_from(net):
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "w.bin")
+        write_blob(path, export_records(net))
+        return read_blob(path)
