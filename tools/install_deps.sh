@@ -5,6 +5,7 @@ set -euo pipefail
 pkgs=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libfftw3-dev
       espeak-ng sox python3 python3-numpy python3-scipy python3-soundfile
       python3-torch python3-tqdm python3-matplotlib libopenblas0-pthread
+      libtcmalloc-minimal4
       g++-aarch64-linux-gnu qemu-user)
 source "$(dirname "$0")/ensure_packages.sh"
 ensure_packages "${pkgs[@]}"
