@@ -33,3 +33,22 @@ def test_learning_rate_warms_up_then_decays_to_five_percent():
     assert abs(lr_at(0.5, 100, 1.0, 10) - 0.525) < 1e-12
     assert abs(lr_at(1.0, 100, 1.0, 10) - 0.05) < 1e-12
     assert abs(lr_at(3.0, 100, 1.0, 10) - 0.05) < 1e-12
+
+
+def test_snr_draws_replay_old_stream_and_focus_narrows_range():
+    import math
+    import numpy as np
+    from calyx_train.data import draw_snr
+    old_rng, rng = np.random.default_rng(5), np.random.default_rng(5)
+    for _ in range(500):
+        old = old_rng.uniform(-5.0, 20.0) if old_rng.random() > 0.05 else math.inf
+        assert draw_snr(rng, 0.0) == old
+    rng = np.random.default_rng(6)
+    every = [draw_snr(rng, 1.0) for _ in range(2000)]
+    finite = [v for v in every if math.isfinite(v)]
+    assert 0.02 < 1.0 - len(finite) / len(every) < 0.08
+    assert all(-2.0 <= v <= 8.0 for v in finite)
+    part = [draw_snr(rng, 0.3) for _ in range(4000)]
+    above = sum(1 for v in part if math.isfinite(v) and v > 8.0) / len(part)
+    # only the wide range reaches above 8 dB: 0.95 * 0.7 * 12/25 = 0.32
+    assert 0.28 < above < 0.36
