@@ -153,12 +153,60 @@ def draw_snr(rng, focus=0.0):
     return rng.uniform(-5.0, 20.0)
 
 
+def peaking_section(f0, gain_db, q):
+    """One second-order peaking filter (gain_db at f0, 0 dB far from it) as an sos row."""
+    a = 10.0 ** (gain_db / 40.0)
+    w0 = 2.0 * math.pi * f0 / RATE
+    alpha = math.sin(w0) / (2.0 * q)
+    b = [1.0 + alpha * a, -2.0 * math.cos(w0), 1.0 - alpha * a]
+    den = [1.0 + alpha / a, -2.0 * math.cos(w0), 1.0 - alpha / a]
+    return [v / den[0] for v in b] + [1.0] + [v / den[0] for v in den[1:]]
+
+
+def peaking_eq(rng, x, bands, max_db):
+    """`bands` peaking filters at random centres (100 Hz .. 12 kHz, log-uniform),
+    gains within +-max_db and Q 0.5 .. 2: a random colouring of x."""
+    sos = []
+    for _ in range(bands):
+        f0 = 10.0 ** rng.uniform(2.0, math.log10(12000.0))
+        gain_db = rng.uniform(-max_db, max_db)
+        sos.append(peaking_section(f0, gain_db, rng.uniform(0.5, 2.0)))
+    return signal.sosfilt(np.array(sos), x).astype(np.float32)
+
+
+def coloured_noise(rng, n, slope_db=None):
+    """Gaussian noise whose level changes by slope_db per octave (drawn from
+    -9 .. +3 dB when not given)."""
+    spec = np.fft.rfft(rng.standard_normal(n))
+    f = np.maximum(np.fft.rfftfreq(n, 1.0 / RATE), 20.0)
+    if slope_db is None:
+        slope_db = rng.uniform(-9.0, 3.0)
+    # slope_db per doubling of frequency, 0 dB at 1 kHz
+    spec *= (f / 1000.0) ** (slope_db / 20.0 / math.log10(2.0))
+    return np.fft.irfft(spec, n).astype(np.float32)
+
+
+def level_sweep(rng, n, depth_db):
+    """Slow random level changes (0.3 .. 4 per second, down to -depth_db) so a
+    steady recording turns into a fluctuating one."""
+    rate = rng.uniform(0.3, 4.0)
+    k = int(n / RATE * rate) + 2
+    points = np.linspace(0, n, k)
+    db = rng.uniform(-depth_db, 0.0, k)
+    return (10.0 ** (np.interp(np.arange(n), points, db) / 20.0)).astype(np.float32)
+
+
 class Mixer:
     """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
 
-    def __init__(self, corpus, part, length, snr_focus=0.0):
+    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0):
         self.corpus = corpus
         self.length = length
+        # chance of each variation of a noise recording (speed, colouring, level
+        # sweep; a quarter of it for synthetic coloured noise instead) and half of
+        # it for a colouring of the speech: the noise recordings are few, and
+        # held-out noise costs far more than held-out speakers
+        self.noise_vary = noise_vary
         # share of drawn SNRs taken from -2..8 dB instead of -5..20 dB: more of the
         # training signal where noise and speech are closest in level
         self.snr_focus = snr_focus
@@ -201,7 +249,22 @@ class Mixer:
 
     def noise_segment(self, rng):
         e = self.noise[rng.choice(len(self.noise), p=self.noise_p)]
+        if self.noise_vary > 0.0 and rng.random() < self.noise_vary:
+            # play the recording 0.7 .. 1.4 times as fast (pitch and tempo change)
+            up = int(rng.integers(14, 29))
+            x = self._take(rng, "noise", [e], self.length * up // 20 + 64)
+            return signal.resample_poly(x, 20, up)[:self.length].astype(np.float32)
         return self._take(rng, "noise", [e], self.length)
+
+    def vary_noise(self, rng, noise):
+        p = self.noise_vary
+        if rng.random() < p / 4.0:
+            noise = coloured_noise(rng, self.length)
+        if rng.random() < p:
+            noise = peaking_eq(rng, noise, int(rng.integers(1, 4)), 12.0)
+        if rng.random() < p:
+            noise = noise * level_sweep(rng, self.length, rng.uniform(3.0, 15.0))
+        return noise
 
     def babble(self, rng, exclude):
         others = [g for g in self.groups if g != exclude] or self.groups
@@ -222,6 +285,9 @@ class Mixer:
             cutoff = float(rng.choice([4000.0, 8000.0, 12000.0]))
             sos = signal.butter(8, cutoff, fs=RATE, output="sos")
             clean = signal.sosfilt(sos, clean).astype(np.float32)
+        if self.noise_vary > 0.0 and rng.random() < self.noise_vary / 2.0:
+            clean = peaking_eq(rng, clean, 2, 6.0)
+            clean = clean / _active_rms(clean)
         target = clean
         if rng.random() < 0.2 and reverb:
             rir = synthetic_rir(rng, rng.uniform(0.2, 0.9))
@@ -244,6 +310,8 @@ class Mixer:
             b = signal.butter(1, float(rng.uniform(500, 8000)), fs=RATE,
                               btype="low" if rng.random() < 0.5 else "high", output="sos")
             noise = (0.5 * noise + signal.sosfilt(b, noise)).astype(np.float32)
+        if self.noise_vary > 0.0:
+            noise = self.vary_noise(rng, noise)
         if snr_db is None:
             snr_db = draw_snr(rng, self.snr_focus)
         if math.isinf(snr_db):

@@ -53,13 +53,13 @@ VALID_SNRS = (-5, 0, 5, 10, 15, 20)
 
 
 class Batches(torch.utils.data.IterableDataset):
-    def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0):
+    def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0):
         self.cache, self.batch, self.seed, self.start = cache, batch, seed, start_step
-        self.snr_focus = snr_focus
+        self.snr_focus, self.noise_vary = snr_focus, noise_vary
         self.length = int(round(seconds * 48000 / HOP)) * HOP
 
     def __iter__(self):
-        mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus)
+        mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus, self.noise_vary)
         step = self.start
         while True:
             rng = np.random.default_rng([self.seed, step])
@@ -145,6 +145,9 @@ def main(argv=None):
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--snr-focus", type=float, default=0.0,
                     help="share of training mixtures drawn at -2..8 dB SNR instead of -5..20 dB")
+    ap.add_argument("--noise-vary", type=float, default=0.0,
+                    help="chance of each random variation of the noise (speed, colouring, "
+                         "level sweep, synthetic noise); 0 keeps the old data stream")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
     ap.add_argument("--resume", help="checkpoint (.pt) or weight blob (.bin) to start from")
@@ -158,6 +161,8 @@ def main(argv=None):
                  "build it first with `python3 -m calyx_train.data`")
     if not 0.0 <= a.snr_focus <= 1.0:
         ap.error("--snr-focus must lie in [0, 1]")
+    if not 0.0 <= a.noise_vary <= 1.0:
+        ap.error("--noise-vary must lie in [0, 1]")
     if a.resume and not os.path.isfile(a.resume):
         ap.error(f"--resume: no such file {a.resume}")
     torch.manual_seed(a.seed)
@@ -189,7 +194,7 @@ def main(argv=None):
             say(f"resumed {a.resume} at step {step} ({trained_minutes:.1f} min trained)")
 
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}, seed {a.seed}, "
-        f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, "
+        f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, "
         f"allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
     items = validation_set(a.cache)
     if a.resume and a.resume.endswith(".bin"):
@@ -206,7 +211,8 @@ def main(argv=None):
         recalibrate_batch_norm(net, forwards)
         best = score(evaluate(net, chain, items))
         say(f"normalisation recalibrated on 16 batches; blob scores {best:.2f}")
-    loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step, a.snr_focus),
+    loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step, a.snr_focus,
+                                                 a.noise_vary),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
 
     def save(path, extra=None):
