@@ -23,6 +23,9 @@ VALIDATION_SPEAKERS = {"ravdess_a19_M_en", "ravdess_a20_F_en",
                        "asterisk_it_IT_m_Carlo_it", "tuxpaint-ro"}
 # Noise categories with three or more files give their last file (sorted by path) to validation.
 VALIDATION_NOISE_MIN_FILES = 3
+# Groups of --extra-noise folders carry this prefix and are used for training only,
+# so that adding them leaves the validation set as it was.
+TRAIN_ONLY = "extra:"
 
 
 def speaker_key(category):
@@ -43,20 +46,22 @@ def read_manifest(root):
     return rows
 
 
-def scan_dirs(speech_dir, noise_dir):
-    """Rows like the manifest's for two plain folders: speaker = first sub-folder."""
+def scan_dir(kind, base, prefix=""):
+    """Rows like the manifest's for a plain folder: group = first sub-folder."""
     rows = []
-    for kind, base in (("speech", speech_dir), ("noise", noise_dir)):
-        for dirpath, _, files in os.walk(base):
-            for name in sorted(files):
-                if name.lower().endswith((".wav", ".flac", ".ogg")):
-                    full = os.path.join(dirpath, name)
-                    rel = os.path.relpath(full, base)
-                    group = rel.split(os.sep)[0] if os.sep in rel else os.path.splitext(name)[0]
-                    info = sf.info(full)
-                    rows.append({"path": full, "kind": kind, "native_sr": info.samplerate,
-                                 "group": group})
+    for dirpath, _, files in os.walk(base):
+        for name in sorted(files):
+            if name.lower().endswith((".wav", ".flac", ".ogg")):
+                full = os.path.join(dirpath, name)
+                rel = os.path.relpath(full, base)
+                group = rel.split(os.sep)[0] if os.sep in rel else os.path.splitext(name)[0]
+                rows.append({"path": full, "kind": kind, "native_sr": sf.info(full).samplerate,
+                             "group": prefix + group})
     return rows
+
+
+def scan_dirs(speech_dir, noise_dir):
+    return scan_dir("speech", speech_dir) + scan_dir("noise", noise_dir)
 
 
 def to_rate(x, sr):
@@ -101,7 +106,7 @@ class Corpus:
             per_cat.setdefault(e["group"], []).append(e)
         val_noise = set()
         for cat, items in per_cat.items():
-            if len(items) >= VALIDATION_NOISE_MIN_FILES:
+            if len(items) >= VALIDATION_NOISE_MIN_FILES and not cat.startswith(TRAIN_ONLY):
                 val_noise.add(sorted(items, key=lambda e: e["path"])[-1]["path"])
         self.split = {}
         for part in ("train", "valid"):
@@ -335,12 +340,15 @@ def main():
     ap.add_argument("--data", default=os.path.join(here, "..", "..", "shared", "data"))
     ap.add_argument("--speech")
     ap.add_argument("--noise")
+    ap.add_argument("--extra-noise", help="more noise, used for training only (see extra_noise.py)")
     ap.add_argument("--cache", default=os.path.join(here, "cache"))
     a = ap.parse_args()
     if a.speech and a.noise:
         rows, root = scan_dirs(a.speech, a.noise), "/"
     else:
         rows, root = read_manifest(a.data), a.data
+    if a.extra_noise:
+        rows += scan_dir("noise", os.path.abspath(a.extra_noise), TRAIN_ONLY)
     prepare_cache(rows, root, a.cache)
     print(f"cache written to {a.cache}")
 
