@@ -1,6 +1,8 @@
 """Random variations of the training noise and speech: each must do what its
 name says, since a wrong filter or slope would only show as a weaker model."""
 import math
+import pathlib
+import tempfile
 
 import numpy as np
 from scipy import signal
@@ -52,3 +54,51 @@ def test_level_sweep_moves_between_its_depth_and_full_level():
         assert db.max() - db.min() > 0.1 * depth
         # no jumps: the level moves smoothly from sample to sample
         assert np.max(np.abs(np.diff(db))) < depth / 1000.0
+
+
+def test_extra_noise_is_used_for_training_only():
+    with tempfile.TemporaryDirectory() as tmp:
+        check_extra_noise_split(pathlib.Path(tmp))
+
+
+def check_extra_noise_split(tmp_path):
+    import soundfile as sf
+    from calyx_train.data import TRAIN_ONLY, Corpus, prepare_cache, scan_dir, scan_dirs
+    rng = np.random.default_rng(6)
+    for kind, folders in (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum")),
+                          ("extra", ("crowd",))):
+        for folder in folders:
+            (tmp_path / kind / folder).mkdir(parents=True)
+            for k in range(3):
+                sf.write(str(tmp_path / kind / folder / f"{k}.wav"),
+                         0.1 * rng.standard_normal(1600), 16000)
+    rows = scan_dirs(str(tmp_path / "speech"), str(tmp_path / "noise"))
+    plain = tmp_path / "plain"
+    prepare_cache(rows, "/", str(plain))
+    rows += scan_dir("noise", str(tmp_path / "extra"), TRAIN_ONLY)
+    extended = tmp_path / "extended"
+    prepare_cache(rows, "/", str(extended))
+    a, b = Corpus(str(plain)), Corpus(str(extended))
+    paths = {part: [e["path"] for e in b.split[part][1]] for part in ("train", "valid")}
+    # each three-file category gives one file to validation; extra ones give none
+    assert paths["valid"] == [e["path"] for e in a.split["valid"][1]] and len(paths["valid"]) == 2
+    extra = [p for p in paths["train"] if "/extra/" in p]
+    assert len(extra) == 3 and not any("/extra/" in p for p in paths["valid"])
+    assert {e["group"] for e in b.split["train"][1]} == {"rain", "hum", TRAIN_ONLY + "crowd"}
+    # resampled to 48 kHz on the way into the cache
+    assert all(e["length"] == 4800 for e in b.index["noise"])
+
+
+def test_joined_clips_cross_fade_and_typing_has_pauses():
+    from calyx_train.extra_noise import FADE, join, typing
+    a, b = np.ones(1000, np.float32), -np.ones(1000, np.float32)
+    j = join([a, b])
+    assert len(j) == 2000 - FADE and j[0] == 1.0 and j[-1] == -1.0
+    assert np.all(np.diff(j[1000 - FADE:1000]) < 0)  # a ramp, not a step
+    click = np.hanning(480).astype(np.float32)
+    keys = [("1e-0", click), ("1e-1", 0.5 * click), ("2f-0", click)]
+    x = typing(np.random.default_rng(7), keys, 10.0)
+    assert x.shape == (10 * RATE,) and np.isfinite(x).all()
+    active = np.abs(x) > 1e-3
+    # key sounds fill some of the time but not all of it
+    assert 0.02 < active.mean() < 0.6
