@@ -71,6 +71,12 @@ def to_rate(x, sr):
     return signal.resample_poly(x, fr.numerator, fr.denominator).astype(np.float32)
 
 
+def load_mono(path):
+    """A sound file as one 48 kHz channel (the mean of its channels)."""
+    x, sr = sf.read(path, dtype="float32", always_2d=True)
+    return to_rate(x.mean(1), sr)
+
+
 def prepare_cache(rows, root, cache_dir):
     """Resample every clip to 48 kHz once; write <kind>.i16 + <kind>.json per kind."""
     os.makedirs(cache_dir, exist_ok=True)
@@ -80,8 +86,7 @@ def prepare_cache(rows, root, cache_dir):
         with open(os.path.join(cache_dir, kind + ".i16.tmp"), "wb") as out:
             for r in sel:
                 path = r["path"] if os.path.isabs(r["path"]) else os.path.join(root, r["path"])
-                x, sr = sf.read(path, dtype="float32", always_2d=True)
-                x = to_rate(x.mean(1), sr)
+                x = load_mono(path)
                 q = np.clip(np.round(x * 32767.0), -32768, 32767).astype("<i2")
                 out.write(q.tobytes())
                 index.append({"path": r["path"], "group": r["group"], "native_sr": r["native_sr"],

@@ -12,7 +12,6 @@ file selection below.
     /usr/bin/python3 -m calyx_train.extra_noise --out ../extra-noise
 """
 import argparse
-import fnmatch
 import glob
 import os
 import subprocess
@@ -21,7 +20,7 @@ import tempfile
 import numpy as np
 import soundfile as sf
 
-from .data import RATE, to_rate
+from .data import RATE, load_mono
 
 # package -> [(category, glob under the unpacked package)]
 SOURCES = {
@@ -46,38 +45,50 @@ LOOPED = {"motor": 10.0}  # short engine loops, repeated to this many seconds
 FADE = int(0.01 * RATE)
 
 
-def load(path):
-    x, sr = sf.read(path, dtype="float32", always_2d=True)
-    return to_rate(x.mean(1), sr)
-
-
 def join(clips):
     """Concatenate with 10 ms cross-fades so joins do not click."""
-    out = clips[0].copy()
     ramp = np.linspace(0.0, 1.0, FADE, dtype=np.float32)
+    parts = [clips[0].copy()]
     for c in clips[1:]:
-        if len(out) < FADE or len(c) < FADE:
-            out = np.concatenate([out, c])
+        prev = parts[-1]
+        if len(prev) < FADE or len(c) < FADE:
+            parts.append(c)
             continue
-        out[-FADE:] = out[-FADE:] * (1.0 - ramp) + c[:FADE] * ramp
-        out = np.concatenate([out, c[FADE:]])
-    return out
+        prev[-FADE:] = prev[-FADE:] * (1.0 - ramp) + c[:FADE] * ramp
+        parts.append(c[FADE:].copy())
+    return np.concatenate(parts)
+
+
+def pack(clips, limit):
+    """Clips cut to at most `limit` samples and joined, in order, into files
+    of at most `limit` samples."""
+    files, cur, filled = [], [], 0
+    for c in clips:
+        for s in range(0, len(c), limit):
+            piece = c[s:s + limit]
+            if cur and filled + len(piece) > limit:
+                files.append(join(cur))
+                cur, filled = [], 0
+            cur.append(piece)
+            filled += len(piece)
+    if cur:
+        files.append(join(cur))
+    return files
 
 
 def typing(rng, keys, seconds):
     """Key presses and releases at a typist's pace, with pauses between words."""
     n = int(seconds * RATE)
     out = np.zeros(n + RATE, dtype=np.float32)
-    presses = [k for name, k in keys if name.endswith("-0")]
+    # <key>-0 is the key going down, <key>-1 coming back up
+    presses = [(name[:-2], k) for name, k in keys if name.endswith("-0")]
     releases = {name[:-2]: k for name, k in keys if name.endswith("-1")}
-    names = [name[:-2] for name, _ in keys if name.endswith("-0")]
     t = 0
     while t < n:
-        i = int(rng.integers(len(presses)))
+        key, p = presses[int(rng.integers(len(presses)))]
         gain = rng.uniform(0.5, 1.0)
-        p = presses[i]
         out[t:t + len(p)] += gain * p[:len(out) - t]
-        r = releases.get(names[i])
+        r = releases.get(key)
         if r is not None:
             tr = t + int(rng.uniform(0.05, 0.15) * RATE)
             out[tr:tr + len(r)] += gain * r[:max(0, len(out) - tr)]
@@ -117,25 +128,15 @@ def main():
         total = 0.0
         for cat, paths in sorted(by_cat.items()):
             if cat == "typing":
-                keys = [(os.path.splitext(os.path.basename(p))[0], load(p)) for p in paths]
+                keys = [(os.path.splitext(os.path.basename(p))[0], load_mono(p)) for p in paths]
                 clips = [typing(rng, keys, MAX_SECONDS) for _ in range(2)]
             else:
-                clips = [load(p) for p in paths]
+                clips = [load_mono(p) for p in paths]
                 if cat in LOOPED:
                     clips = [np.tile(c, int(LOOPED[cat] * RATE) // len(c) + 1) for c in clips]
                 clips = [c for c in clips if len(c) >= MIN_SECONDS * RATE]
                 clips = [c / (np.sqrt(np.mean(c ** 2)) + 1e-9) * 0.1 for c in clips]
-            files, cur = [], []
-            for c in clips:
-                for s in range(0, len(c), int(MAX_SECONDS * RATE)):
-                    piece = c[s:s + int(MAX_SECONDS * RATE)]
-                    if sum(len(x) for x in cur) + len(piece) > MAX_SECONDS * RATE and cur:
-                        files.append(join(cur))
-                        cur = []
-                    cur.append(piece)
-            if cur:
-                files.append(join(cur))
-            files = files[:MAX_FILES]
+            files = pack(clips, int(MAX_SECONDS * RATE))[:MAX_FILES]
             os.makedirs(os.path.join(a.out, cat), exist_ok=True)
             for k, x in enumerate(files):
                 peak = float(np.max(np.abs(x))) + 1e-9
