@@ -124,11 +124,14 @@ def score(summary):
     return float(np.mean(imp)) + 0.1 * min(clean, 30.0)
 
 
-def lr_at(frac, step, base, warmup):
+def lr_at(frac, step, base, warmup, constant=False):
     """Linear warm-up over this run's first steps, then cosine decay over its
-    time budget down to 5 %. `step` counts from the start of this run, so a
-    resumed run warms up again instead of jumping to the full rate."""
+    time budget down to 5 % (or the full rate throughout with `constant`, for
+    runs whose snapshots are averaged). `step` counts from the start of this
+    run, so a resumed run warms up again instead of jumping to the full rate."""
     w = min(1.0, (step + 1) / warmup)
+    if constant:
+        return base * w
     return base * w * (0.05 + 0.95 * 0.5 * (1.0 + math.cos(math.pi * min(frac, 1.0))))
 
 
@@ -148,6 +151,10 @@ def main(argv=None):
     ap.add_argument("--noise-vary", type=float, default=0.0,
                     help="chance of each random variation of the noise (speed, colouring, "
                          "level sweep, synthetic noise); 0 keeps the old data stream")
+    ap.add_argument("--constant-lr", action="store_true",
+                    help="no cosine decay: keep the rate after warm-up (for averaged snapshots)")
+    ap.add_argument("--snapshots", action="store_true",
+                    help="keep the weights of every validation as snap_<step>.pt (see calyx_train.average)")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
     ap.add_argument("--resume", help="checkpoint (.pt) or weight blob (.bin) to start from")
@@ -193,7 +200,7 @@ def main(argv=None):
             trained_minutes = ck.get("trained_minutes", 0.0)
             say(f"resumed {a.resume} at step {step} ({trained_minutes:.1f} min trained)")
 
-    say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}, seed {a.seed}, "
+    say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}{' (constant)' if a.constant_lr else ''}, seed {a.seed}, "
         f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, "
         f"allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
     items = validation_set(a.cache)
@@ -228,6 +235,9 @@ def main(argv=None):
         sc = score(summ)
         say(f"validation step {step}: score {sc:.2f} | {format_eval(summ)}")
         save(os.path.join(a.run, "latest.pt"))
+        if a.snapshots:
+            torch.save({"net": net.state_dict(), "step": step, "score": sc},
+                       os.path.join(a.run, f"snap_{step:06d}.pt"))
         if sc > best:
             best = sc
             save(os.path.join(a.run, "best.pt"))
@@ -244,7 +254,7 @@ def main(argv=None):
         if elapsed >= budget:
             break
         for g in opt.param_groups:
-            g["lr"] = lr_at(elapsed / budget, step - first_step, a.lr, a.warmup)
+            g["lr"] = lr_at(elapsed / budget, step - first_step, a.lr, a.warmup, a.constant_lr)
         noisy, clean = noisy.to(dev), clean.to(dev)
         y, enh, _ = chain(net, noisy)
         with torch.no_grad():

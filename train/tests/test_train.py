@@ -33,6 +33,9 @@ def test_learning_rate_warms_up_then_decays_to_five_percent():
     assert abs(lr_at(0.5, 100, 1.0, 10) - 0.525) < 1e-12
     assert abs(lr_at(1.0, 100, 1.0, 10) - 0.05) < 1e-12
     assert abs(lr_at(3.0, 100, 1.0, 10) - 0.05) < 1e-12
+    # constant: the same warm-up, then the full rate to the end
+    assert abs(lr_at(0.0, 4, 1.0, 10, constant=True) - 0.5) < 1e-12
+    assert abs(lr_at(0.9, 100, 1.0, 10, constant=True) - 1.0) < 1e-12
 
 
 def test_snr_draws_replay_old_stream_and_focus_narrows_range():
