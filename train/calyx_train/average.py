@@ -18,6 +18,7 @@ import torch
 from .blob import export_records, write_blob
 from .chain import Chain
 from .model import Network
+from .train import HERE, Batches, evaluate, format_eval, score, validation_set
 
 
 def average_state_dicts(states):
@@ -61,14 +62,11 @@ def main(argv=None):
     ap.add_argument("snapshots", nargs="+", help="snap_<step>.pt files (or checkpoints) of one run")
     ap.add_argument("--out", required=True, help="blob to write")
     ap.add_argument("--skip", type=int, default=0, help="leave out this many of the earliest snapshots")
-    ap.add_argument("--cache", default=os.path.join(os.path.dirname(os.path.dirname(
-        os.path.abspath(__file__))), "cache"))
+    ap.add_argument("--cache", default=os.path.join(HERE, "cache"))
     ap.add_argument("--batches", type=int, default=32, help="training batches for the normalisation statistics")
     ap.add_argument("--seed", type=int, default=4242)
     ap.add_argument("--score", action="store_true", help="also score the result on validation")
     a = ap.parse_args(argv)
-    from .train import Batches, evaluate, format_eval, score  # heavy imports only when run
-
     paths = sorted(a.snapshots)[a.skip:]
     if not paths:
         ap.error("--skip leaves no snapshots")
@@ -86,7 +84,6 @@ def main(argv=None):
     print(f"averaged {len(paths)} snapshots ({os.path.basename(paths[0])} .. "
           f"{os.path.basename(paths[-1])}) into {a.out}")
     if a.score:
-        from .train import validation_set
         summ = evaluate(net, chain, validation_set(a.cache))
         print(f"score {score(summ):.2f} | {format_eval(summ)}")
     return 0
