@@ -62,10 +62,16 @@ def total_loss(y, enh, clean, clean_spec, w_sisdr=0.0):
     loss = 100.0 * (W_MAG * mag + W_CPLX * cplx) + 10.0 * W_MR * mr
     parts = {"mag": float(mag), "cplx": float(cplx), "mr": float(mr)}
     if w_sisdr > 0.0:
-        sdr = si_sdr(y[:, DELAY:], clean[:, :clean.shape[1] - DELAY]).mean()
+        sdr = aligned_si_sdr(y, clean).mean()
         loss = loss - w_sisdr * sdr
         parts["sisdr"] = float(sdr)
     return loss, parts
+
+
+def aligned_si_sdr(y, clean, skip=0):
+    """SI-SDR per row of chain output y [B, N] against clean [B, N] delayed by the
+    chain's three hops, leaving out the first skip samples of the target."""
+    return si_sdr(y[:, DELAY + skip:], clean[:, skip:clean.shape[1] - DELAY])
 
 
 def si_sdr(est, ref, eps=1e-9):

@@ -24,17 +24,12 @@ import numpy as np
 import torch
 
 from .blob import import_records, read_blob
-from .chain import DELAY, DF_BINS, DF_ORDER, LOOKAHEAD, Chain
-from .loss import si_sdr
+from .chain import DF_BINS, DF_ORDER, LOOKAHEAD, Chain
+from .loss import aligned_si_sdr, si_sdr
 from .model import Network
 from .train import HERE, validation_set
 
 SKIP = 4800  # the first 100 ms, as in the validation score
-
-
-def aligned_si_sdr(y, ref):
-    """SI-SDR of the chain output y [B, N] against the clean target, after the delay."""
-    return si_sdr(y[:, DELAY + SKIP:], ref[:, SKIP:ref.shape[1] - DELAY])
 
 
 def identity_coefs(batch, frames):
@@ -65,7 +60,7 @@ def optimised_gains(chain, noisy_spec, ref, start, steps=250, lr=0.05):
     best_gains = start.clone()
     for _ in range(steps):
         gains = torch.sigmoid(logit)
-        s = aligned_si_sdr(chain.synthesise(chain.apply(noisy_spec, gains, coefs)), ref)
+        s = aligned_si_sdr(chain.synthesise(chain.apply(noisy_spec, gains, coefs)), ref, SKIP)
         better = s.detach() > best
         best = torch.where(better, s.detach(), best)
         best_gains[better] = gains.detach()[better]
@@ -86,10 +81,10 @@ def measure(net, items, steps=250):
         inp = float(si_sdr(x[:, SKIP:], ref[:, SKIP:]))
         with torch.no_grad():
             y, _, _ = chain(net, x)
-            r = {"net": float(aligned_si_sdr(y, ref))}
+            r = {"net": float(aligned_si_sdr(y, ref, SKIP))}
             ideal = ideal_gains(chain, spec, clean_spec)
             coefs = identity_coefs(1, spec.shape[1])
-            r["ideal"] = float(aligned_si_sdr(chain.synthesise(chain.apply(spec, ideal, coefs)), ref))
+            r["ideal"] = float(aligned_si_sdr(chain.synthesise(chain.apply(spec, ideal, coefs)), ref, SKIP))
         if steps > 0:
             r["optimised"] = float(optimised_gains(chain, spec, ref, ideal, steps)[1][0])
         out.append((snr, inp, {k: v - inp for k, v in r.items()}))

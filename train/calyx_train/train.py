@@ -43,9 +43,9 @@ import numpy as np  # noqa: E402
 import torch  # noqa: E402
 
 from .blob import export_records, import_records, read_blob, recalibrate_batch_norm, write_blob
-from .chain import DELAY, HOP, Chain
+from .chain import HOP, Chain
 from .data import Corpus, Mixer
-from .loss import si_sdr, total_loss
+from .loss import aligned_si_sdr, si_sdr, total_loss
 from .model import Network
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -95,7 +95,7 @@ def evaluate(net, chain, items, batch=8):
         ref = torch.from_numpy(np.stack([c[2] for c in chunk]))
         y, _, _ = chain(net, x)
         skip = 4800  # the first 100 ms: normalisation means still settling
-        out = si_sdr(y[:, DELAY + skip:], ref[:, skip:ref.shape[1] - DELAY])
+        out = aligned_si_sdr(y, ref, skip)
         inp = si_sdr(x[:, skip:], ref[:, skip:])
         for (snr, _, _), a, b in zip(chunk, inp.tolist(), out.tolist()):
             res.setdefault(snr, []).append((a, b))
