@@ -232,6 +232,10 @@ class Mixer:
             # lossy home recordings count half
             w.append(math.sqrt(minutes) * (0.5 if g.startswith("tuxpaint") else 1.0))
         self.group_p = np.array(w) / np.sum(w)
+        # what the last draw() mixed, for reports on single mixtures; recording
+        # it draws no random numbers, so the data streams stay as they were
+        self.last_mix = ""
+        self._parts = []
         nl = np.array([e["length"] for e in self.noise], dtype=np.float64)
         self.noise_p = np.sqrt(nl) / np.sum(np.sqrt(nl))
 
@@ -259,6 +263,7 @@ class Mixer:
 
     def noise_segment(self, rng):
         e = self.noise[rng.choice(len(self.noise), p=self.noise_p)]
+        self._parts.append(e["path"])
         if self.noise_vary > 0.0 and rng.random() < self.noise_vary:
             # play the recording 0.7 .. 1.4 times as fast (pitch and tempo change)
             up = int(rng.integers(14, 29))
@@ -278,6 +283,7 @@ class Mixer:
 
     def babble(self, rng, exclude):
         others = [g for g in self.groups if g != exclude] or self.groups
+        self._parts.append("babble")
         talkers = int(rng.integers(3, 7))
         out = np.zeros(self.length, dtype=np.float32)
         for _ in range(talkers):
@@ -287,7 +293,9 @@ class Mixer:
 
     def draw(self, rng, snr_db=None, reverb=True):
         """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise.
-        reverb False keeps the speech dry (the clean-input checks)."""
+        reverb False keeps the speech dry (the clean-input checks).
+        Afterwards last_mix names the noise recordings (or babble) and the reverberation."""
+        self._parts = []
         clean, group = self.speech_segment(rng)
         clean = clean / _active_rms(clean)
         native = min(e["native_sr"] for e in self.by_group[group])
@@ -300,7 +308,9 @@ class Mixer:
             clean = clean / _active_rms(clean)
         target = clean
         if rng.random() < 0.2 and reverb:
-            rir = synthetic_rir(rng, rng.uniform(0.2, 0.9))
+            rt60 = rng.uniform(0.2, 0.9)
+            self._parts.append(f"reverb {rt60:.2f} s")
+            rir = synthetic_rir(rng, rt60)
             early = rir.copy()
             cut = int(0.05 * RATE)
             early[cut:] = 0.0
@@ -331,6 +341,9 @@ class Mixer:
         level = 10.0 ** (rng.uniform(-40.0, -15.0) / 20.0)
         noisy = (clean + noise) * level
         target = target * level
+        if math.isinf(snr_db):
+            self._parts = [p for p in self._parts if p.startswith("reverb")] + ["no noise"]
+        self.last_mix = " + ".join([group] + self._parts)
         peak = float(np.max(np.abs(noisy))) + 1e-9
         if peak > 0.95:
             noisy *= 0.95 / peak

@@ -98,12 +98,16 @@ def main(argv=None):
     ap.add_argument("--cache", default=os.path.join(HERE, "cache"))
     ap.add_argument("--per-snr", type=int, default=4)
     ap.add_argument("--json")
+    ap.add_argument("--per-item", action="store_true",
+                    help="also print each mixture's numbers and what it holds "
+                         "(speaker group, noise recordings or babble, reverberation)")
     ap.add_argument("--png")
     ap.add_argument("--model-md", help="write the results table into this Markdown file, "
                     "between the lines <!-- results:begin --> and <!-- results:end -->")
     a = ap.parse_args(argv)
     torch.set_num_threads(2)
-    items = validation_set(a.cache, per_snr=a.per_snr)
+    described = []
+    items = validation_set(a.cache, per_snr=a.per_snr, descriptions=described)
     net = chain = None
     if a.blob:
         net = Network().eval()
@@ -124,6 +128,11 @@ def main(argv=None):
             st_out = stoi(clean[SKIP:n - lag], y[lag + SKIP:], 48000)
             rows.setdefault("clean" if snr is None else snr, []).append(
                 (float(inp), float(out), st_in, st_out))
+            if a.per_item:
+                name = "clean" if snr is None else f"{snr:+d} dB"
+                print(f"{name:>6} #{i:<3d} SI-SDR {float(inp):6.2f} -> {float(out):6.2f} "
+                      f"({float(out - inp):+6.2f}), STOI {st_in:.3f} -> {st_out:.3f}  {described[i]}",
+                      flush=True)
             if chain is not None:
                 with torch.no_grad():
                     ref, _, _ = chain(net, torch.from_numpy(noisy)[None])

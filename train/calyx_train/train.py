@@ -69,8 +69,9 @@ class Batches(torch.utils.data.IterableDataset):
             step += 1
 
 
-def validation_set(cache, per_snr=4, seconds=4.0, seed=20240601):
-    """Fixed held-out mixtures: per_snr at each SNR, plus clean inputs (snr None)."""
+def validation_set(cache, per_snr=4, seconds=4.0, seed=20240601, descriptions=None):
+    """Fixed held-out mixtures: per_snr at each SNR, plus clean inputs (snr None).
+    A list given as descriptions receives what each mixture holds (Mixer.last_mix)."""
     length = int(round(seconds * 48000 / HOP)) * HOP
     mixer = Mixer(Corpus(cache), "valid", length)
     rng = np.random.default_rng(seed)
@@ -80,6 +81,8 @@ def validation_set(cache, per_snr=4, seconds=4.0, seed=20240601):
             noisy, clean = mixer.draw(rng, snr_db=snr if snr is not None else math.inf,
                                       reverb=snr is not None)
             items.append((snr, noisy, clean))
+            if descriptions is not None:
+                descriptions.append(mixer.last_mix)
     return items
 
 

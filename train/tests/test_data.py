@@ -102,3 +102,49 @@ def test_joined_clips_cross_fade_and_typing_has_pauses():
     active = np.abs(x) > 1e-3
     # key sounds fill some of the time but not all of it
     assert 0.02 < active.mean() < 0.6
+
+
+def test_each_mixture_names_what_it_holds():
+    with tempfile.TemporaryDirectory() as tmp:
+        check_mixture_descriptions(pathlib.Path(tmp))
+
+
+def check_mixture_descriptions(tmp_path):
+    import soundfile as sf
+    from calyx_train.data import Corpus, Mixer, prepare_cache, scan_dirs
+    rng = np.random.default_rng(8)
+    for kind, folders in (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum"))):
+        for folder in folders:
+            (tmp_path / kind / folder).mkdir(parents=True)
+            for k in range(3):
+                sf.write(str(tmp_path / kind / folder / f"{k}.wav"),
+                         0.1 * rng.standard_normal(1600), 16000)
+    prepare_cache(scan_dirs(str(tmp_path / "speech"), str(tmp_path / "noise")), "/",
+                  str(tmp_path / "cache"))
+    corpus = Corpus(str(tmp_path / "cache"))
+    mixer = Mixer(corpus, "train", 4800)
+    groups = {e["group"] for e in corpus.split["train"][0]}
+    noises = {e["path"] for e in corpus.split["train"][1]}
+    seen = {"babble": 0, "reverb": 0, "two noises": 0}
+    draw_rng = np.random.default_rng(9)
+    for _ in range(60):
+        mixer.draw(draw_rng, snr_db=0.0)
+        parts = mixer.last_mix.split(" + ")
+        assert parts[0] in groups
+        recordings = [p for p in parts[1:] if p in noises]
+        seen["two noises"] += len(recordings) == 2
+        for p in parts[1:]:
+            if p.startswith("reverb"):
+                seen["reverb"] += 1
+                assert 0.2 <= float(p.split()[1]) <= 0.9
+            elif p == "babble":
+                seen["babble"] += 1
+            else:
+                assert p in noises, p
+        # exactly one noise source: babble, or one or two recordings
+        assert ("babble" in parts) != bool(recordings)
+    assert all(n > 0 for n in seen.values()), seen
+    # a noise-free draw names no noise even though one was drawn and scaled away
+    mixer.draw(draw_rng, snr_db=math.inf, reverb=False)
+    parts = mixer.last_mix.split(" + ")
+    assert parts[0] in groups and parts[1:] == ["no noise"]
