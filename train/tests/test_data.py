@@ -61,17 +61,22 @@ def test_extra_noise_is_used_for_training_only():
         check_extra_noise_split(pathlib.Path(tmp))
 
 
-def check_extra_noise_split(tmp_path):
+def write_tiny_corpus(tmp_path, layout, seed):
+    """Three 0.1 s white-noise files at 16 kHz in each tmp_path/kind/folder."""
     import soundfile as sf
-    from calyx_train.data import TRAIN_ONLY, Corpus, prepare_cache, scan_dir, scan_dirs
-    rng = np.random.default_rng(6)
-    for kind, folders in (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum")),
-                          ("extra", ("crowd",))):
+    rng = np.random.default_rng(seed)
+    for kind, folders in layout:
         for folder in folders:
             (tmp_path / kind / folder).mkdir(parents=True)
             for k in range(3):
                 sf.write(str(tmp_path / kind / folder / f"{k}.wav"),
                          0.1 * rng.standard_normal(1600), 16000)
+
+
+def check_extra_noise_split(tmp_path):
+    from calyx_train.data import TRAIN_ONLY, Corpus, prepare_cache, scan_dir, scan_dirs
+    write_tiny_corpus(tmp_path, (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum")),
+                                 ("extra", ("crowd",))), 6)
     rows = scan_dirs(str(tmp_path / "speech"), str(tmp_path / "noise"))
     plain = tmp_path / "plain"
     prepare_cache(rows, "/", str(plain))
@@ -110,15 +115,8 @@ def test_each_mixture_names_what_it_holds():
 
 
 def check_mixture_descriptions(tmp_path):
-    import soundfile as sf
     from calyx_train.data import Corpus, Mixer, prepare_cache, scan_dirs
-    rng = np.random.default_rng(8)
-    for kind, folders in (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum"))):
-        for folder in folders:
-            (tmp_path / kind / folder).mkdir(parents=True)
-            for k in range(3):
-                sf.write(str(tmp_path / kind / folder / f"{k}.wav"),
-                         0.1 * rng.standard_normal(1600), 16000)
+    write_tiny_corpus(tmp_path, (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum"))), 8)
     prepare_cache(scan_dirs(str(tmp_path / "speech"), str(tmp_path / "noise")), "/",
                   str(tmp_path / "cache"))
     corpus = Corpus(str(tmp_path / "cache"))
