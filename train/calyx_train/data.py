@@ -209,8 +209,11 @@ def level_sweep(rng, n, depth_db):
 class Mixer:
     """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
 
-    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0):
+    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=0.15):
         self.corpus = corpus
+        # share of mixtures whose noise is babble of other speakers; 0.15 keeps
+        # the data streams of the runs before the option
+        self.babble_share = babble
         self.length = length
         # chance of each variation of a noise recording (speed, colouring, level
         # sweep; a quarter of it for synthetic coloured noise instead) and half of
@@ -318,7 +321,7 @@ class Mixer:
             target = signal.fftconvolve(clean, early)[:self.length].astype(np.float32)
             clean = wet
         r = rng.random()
-        if r < 0.15:
+        if r < self.babble_share:
             noise = self.babble(rng, group)
         else:
             noise = self.noise_segment(rng)

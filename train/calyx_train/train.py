@@ -53,13 +53,15 @@ VALID_SNRS = (-5, 0, 5, 10, 15, 20)
 
 
 class Batches(torch.utils.data.IterableDataset):
-    def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0):
+    def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0,
+                 babble=0.15):
         self.cache, self.batch, self.seed, self.start = cache, batch, seed, start_step
-        self.snr_focus, self.noise_vary = snr_focus, noise_vary
+        self.snr_focus, self.noise_vary, self.babble = snr_focus, noise_vary, babble
         self.length = int(round(seconds * 48000 / HOP)) * HOP
 
     def __iter__(self):
-        mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus, self.noise_vary)
+        mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus, self.noise_vary,
+                      self.babble)
         step = self.start
         while True:
             rng = np.random.default_rng([self.seed, step])
@@ -158,6 +160,8 @@ def main(argv=None):
                     help="no cosine decay: keep the rate after warm-up (for averaged snapshots)")
     ap.add_argument("--snapshots", action="store_true",
                     help="keep the weights of every validation as snap_<step>.pt (see calyx_train.average)")
+    ap.add_argument("--babble", type=float, default=0.15,
+                    help="share of training mixtures whose noise is babble of other speakers")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
     ap.add_argument("--resume", help="checkpoint (.pt) or weight blob (.bin) to start from")
@@ -173,6 +177,8 @@ def main(argv=None):
         ap.error("--snr-focus must lie in [0, 1]")
     if not 0.0 <= a.noise_vary <= 1.0:
         ap.error("--noise-vary must lie in [0, 1]")
+    if not 0.0 <= a.babble <= 1.0:
+        ap.error("--babble must lie in [0, 1]")
     if a.resume and not os.path.isfile(a.resume):
         ap.error(f"--resume: no such file {a.resume}")
     torch.manual_seed(a.seed)
@@ -205,7 +211,7 @@ def main(argv=None):
 
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}{' (constant)' if a.constant_lr else ''}, seed {a.seed}, "
         f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, "
-        f"allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
+        f"babble {a.babble}, allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
     items = validation_set(a.cache)
     if a.resume and a.resume.endswith(".bin"):
         # A blob holds folded normalisation only: measure the statistics that the
@@ -222,7 +228,7 @@ def main(argv=None):
         best = score(evaluate(net, chain, items))
         say(f"normalisation recalibrated on 16 batches; blob scores {best:.2f}")
     loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step, a.snr_focus,
-                                                 a.noise_vary),
+                                                 a.noise_vary, a.babble),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
 
     def save(path, extra=None):

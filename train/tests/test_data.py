@@ -146,3 +146,12 @@ def check_mixture_descriptions(tmp_path):
     mixer.draw(draw_rng, snr_db=math.inf, reverb=False)
     parts = mixer.last_mix.split(" + ")
     assert parts[0] in groups and parts[1:] == ["no noise"]
+    # the babble share is what --babble asks for, and 0 turns babble off
+    for share, low, high in ((0.0, 0, 0), (0.6, 25, 47)):
+        shared = Mixer(corpus, "train", 4800, babble=share)
+        share_rng = np.random.default_rng(10)
+        count = 0
+        for _ in range(60):
+            shared.draw(share_rng, snr_db=5.0)
+            count += "babble" in shared.last_mix.split(" + ")
+        assert low <= count <= high, (share, count)
