@@ -206,13 +206,16 @@ def level_sweep(rng, n, depth_db):
     return (10.0 ** (np.interp(np.arange(n), points, db) / 20.0)).astype(np.float32)
 
 
+# share of mixtures whose noise is babble of other speakers, as in every run
+# before it became an option: the default keeps their data streams
+BABBLE_SHARE = 0.15
+
+
 class Mixer:
     """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
 
-    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=0.15):
+    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=BABBLE_SHARE):
         self.corpus = corpus
-        # share of mixtures whose noise is babble of other speakers; 0.15 keeps
-        # the data streams of the runs before the option
         self.babble_share = babble
         self.length = length
         # chance of each variation of a noise recording (speed, colouring, level
@@ -238,7 +241,6 @@ class Mixer:
         # what the last draw() mixed, for reports on single mixtures; recording
         # it draws no random numbers, so the data streams stay as they were
         self.last_mix = ""
-        self._parts = []
         nl = np.array([e["length"] for e in self.noise], dtype=np.float64)
         self.noise_p = np.sqrt(nl) / np.sum(np.sqrt(nl))
 
@@ -297,7 +299,8 @@ class Mixer:
     def draw(self, rng, snr_db=None, reverb=True):
         """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise.
         reverb False keeps the speech dry (the clean-input checks).
-        Afterwards last_mix names the noise recordings (or babble) and the reverberation."""
+        Afterwards last_mix names the speaker group, the noise recordings (or babble)
+        and the reverberation."""
         self._parts = []
         clean, group = self.speech_segment(rng)
         clean = clean / _active_rms(clean)

@@ -44,7 +44,7 @@ import torch  # noqa: E402
 
 from .blob import export_records, import_records, read_blob, recalibrate_batch_norm, write_blob
 from .chain import HOP, Chain
-from .data import Corpus, Mixer
+from .data import BABBLE_SHARE, Corpus, Mixer
 from .loss import aligned_si_sdr, si_sdr, total_loss
 from .model import Network
 
@@ -54,7 +54,7 @@ VALID_SNRS = (-5, 0, 5, 10, 15, 20)
 
 class Batches(torch.utils.data.IterableDataset):
     def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0,
-                 babble=0.15):
+                 babble=BABBLE_SHARE):
         self.cache, self.batch, self.seed, self.start = cache, batch, seed, start_step
         self.snr_focus, self.noise_vary, self.babble = snr_focus, noise_vary, babble
         self.length = int(round(seconds * 48000 / HOP)) * HOP
@@ -160,7 +160,7 @@ def main(argv=None):
                     help="no cosine decay: keep the rate after warm-up (for averaged snapshots)")
     ap.add_argument("--snapshots", action="store_true",
                     help="keep the weights of every validation as snap_<step>.pt (see calyx_train.average)")
-    ap.add_argument("--babble", type=float, default=0.15,
+    ap.add_argument("--babble", type=float, default=BABBLE_SHARE,
                     help="share of training mixtures whose noise is babble of other speakers")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
