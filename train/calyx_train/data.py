@@ -214,7 +214,8 @@ BABBLE_SHARE = 0.15
 class Mixer:
     """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
 
-    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=BABBLE_SHARE):
+    def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=BABBLE_SHARE,
+                 noise_weight=None):
         self.corpus = corpus
         self.babble_share = babble
         self.length = length
@@ -242,7 +243,13 @@ class Mixer:
         # it draws no random numbers, so the data streams stay as they were
         self.last_mix = ""
         nl = np.array([e["length"] for e in self.noise], dtype=np.float64)
-        self.noise_p = np.sqrt(nl) / np.sum(np.sqrt(nl))
+        w = np.sqrt(nl)
+        # noise_weight {"music": 2.0} draws recordings whose group names "music"
+        # twice as often: a way to spend more training on the noises that the
+        # network handles worst without changing the default stream
+        for key, factor in (noise_weight or {}).items():
+            w *= np.array([factor if key in e["group"] else 1.0 for e in self.noise])
+        self.noise_p = w / np.sum(w)
 
     def _take(self, rng, kind, entries, n):
         """n samples from consecutive clips starting at a random point."""
@@ -355,6 +362,20 @@ class Mixer:
             noisy *= 0.95 / peak
             target *= 0.95 / peak
         return noisy.astype(np.float32), target.astype(np.float32)
+
+
+def parse_noise_weight(text):
+    """'music=2,crowd=1.5' -> {"music": 2.0, "crowd": 1.5}; ValueError on bad text."""
+    out = {}
+    for item in filter(None, (t.strip() for t in text.split(","))):
+        key, sep, value = item.partition("=")
+        if not sep or not key.strip():
+            raise ValueError(f"expected GROUP=FACTOR, got '{item}'")
+        factor = float(value)
+        if not (math.isfinite(factor) and factor > 0.0):
+            raise ValueError(f"factor for '{key.strip()}' must be a positive number, got '{value}'")
+        out[key.strip()] = factor
+    return out
 
 
 def main():

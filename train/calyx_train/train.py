@@ -44,7 +44,7 @@ import torch  # noqa: E402
 
 from .blob import export_records, import_records, read_blob, recalibrate_batch_norm, write_blob
 from .chain import HOP, Chain
-from .data import BABBLE_SHARE, Corpus, Mixer
+from .data import BABBLE_SHARE, Corpus, Mixer, parse_noise_weight
 from .loss import aligned_si_sdr, si_sdr, total_loss
 from .model import Network
 
@@ -54,14 +54,15 @@ VALID_SNRS = (-5, 0, 5, 10, 15, 20)
 
 class Batches(torch.utils.data.IterableDataset):
     def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0,
-                 babble=BABBLE_SHARE):
+                 babble=BABBLE_SHARE, noise_weight=None):
         self.cache, self.batch, self.seed, self.start = cache, batch, seed, start_step
         self.snr_focus, self.noise_vary, self.babble = snr_focus, noise_vary, babble
+        self.noise_weight = noise_weight
         self.length = int(round(seconds * 48000 / HOP)) * HOP
 
     def __iter__(self):
         mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus, self.noise_vary,
-                      self.babble)
+                      self.babble, self.noise_weight)
         step = self.start
         while True:
             rng = np.random.default_rng([self.seed, step])
@@ -162,6 +163,9 @@ def main(argv=None):
                     help="keep the weights of every validation as snap_<step>.pt (see calyx_train.average)")
     ap.add_argument("--babble", type=float, default=BABBLE_SHARE,
                     help="share of training mixtures whose noise is babble of other speakers")
+    ap.add_argument("--noise-weight", default="",
+                    help="GROUP=FACTOR[,...]: draw noise recordings whose group contains GROUP "
+                         "FACTOR times as often (e.g. music=2)")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--device", default="cpu")
     ap.add_argument("--resume", help="checkpoint (.pt) or weight blob (.bin) to start from")
@@ -179,6 +183,10 @@ def main(argv=None):
         ap.error("--noise-vary must lie in [0, 1]")
     if not 0.0 <= a.babble <= 1.0:
         ap.error("--babble must lie in [0, 1]")
+    try:
+        noise_weight = parse_noise_weight(a.noise_weight)
+    except ValueError as e:
+        ap.error(f"--noise-weight: {e}")
     if a.resume and not os.path.isfile(a.resume):
         ap.error(f"--resume: no such file {a.resume}")
     torch.manual_seed(a.seed)
@@ -211,7 +219,7 @@ def main(argv=None):
 
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}{' (constant)' if a.constant_lr else ''}, seed {a.seed}, "
         f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, "
-        f"babble {a.babble}, allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
+        f"babble {a.babble}, noise_weight {noise_weight or 'none'}, allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
     items = validation_set(a.cache)
     if a.resume and a.resume.endswith(".bin"):
         # A blob holds folded normalisation only: measure the statistics that the
@@ -228,7 +236,7 @@ def main(argv=None):
         best = score(evaluate(net, chain, items))
         say(f"normalisation recalibrated on 16 batches; blob scores {best:.2f}")
     loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step, a.snr_focus,
-                                                 a.noise_vary, a.babble),
+                                                 a.noise_vary, a.babble, noise_weight),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
 
     def save(path, extra=None):

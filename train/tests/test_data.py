@@ -115,7 +115,7 @@ def test_each_mixture_names_what_it_holds():
 
 
 def check_mixture_descriptions(tmp_path):
-    from calyx_train.data import Corpus, Mixer, prepare_cache, scan_dirs
+    from calyx_train.data import Corpus, Mixer, parse_noise_weight, prepare_cache, scan_dirs
     write_tiny_corpus(tmp_path, (("speech", ("spk_a", "spk_b")), ("noise", ("rain", "hum"))), 8)
     prepare_cache(scan_dirs(str(tmp_path / "speech"), str(tmp_path / "noise")), "/",
                   str(tmp_path / "cache"))
@@ -155,3 +155,23 @@ def check_mixture_descriptions(tmp_path):
             shared.draw(share_rng, snr_db=5.0)
             count += "babble" in shared.last_mix.split(" + ")
         assert low <= count <= high, (share, count)
+    # a noise weight draws the named group's recordings more often, and the
+    # default keeps the old stream draw for draw
+    def rain_share(weight):
+        mx = Mixer(corpus, "train", 4800, babble=0.0, noise_weight=weight)
+        rng = np.random.default_rng(11)
+        names = []
+        for _ in range(60):
+            mx.draw(rng, snr_db=5.0, reverb=False)
+            names.append(mx.last_mix)
+        return sum("rain" in n for n in names), names
+    plain, plain_names = rain_share(None)
+    assert rain_share({})[1] == plain_names
+    assert rain_share({"rain": 8.0})[0] > plain + 10, plain
+    for bad in ("music", "music=-1", "=2", "music=nan"):
+        try:
+            parse_noise_weight(bad)
+        except ValueError:
+            continue
+        raise AssertionError(f"accepted {bad!r}")
+    assert parse_noise_weight(" music=2, crowd=1.5,") == {"music": 2.0, "crowd": 1.5}
