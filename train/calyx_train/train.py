@@ -7,6 +7,7 @@ Resume with --resume <checkpoint.pt | weights.bin>.
 """
 import argparse
 import ctypes.util
+import json
 import math
 import os
 import sys
@@ -187,6 +188,14 @@ def main(argv=None):
         noise_weight = parse_noise_weight(a.noise_weight)
     except ValueError as e:
         ap.error(f"--noise-weight: {e}")
+    if noise_weight:
+        # a misspelt group would silently weight nothing
+        with open(os.path.join(a.cache, "noise.json")) as f:
+            noise_groups = {e["group"] for e in json.load(f)}
+        unknown = [k for k in noise_weight if not any(k in g for g in noise_groups)]
+        if unknown:
+            ap.error(f"--noise-weight: no noise group contains {', '.join(unknown)} "
+                     f"(groups: {', '.join(sorted(noise_groups))})")
     if a.resume and not os.path.isfile(a.resume):
         ap.error(f"--resume: no such file {a.resume}")
     torch.manual_seed(a.seed)

@@ -175,3 +175,17 @@ def check_mixture_descriptions(tmp_path):
             continue
         raise AssertionError(f"accepted {bad!r}")
     assert parse_noise_weight(" music=2, crowd=1.5,") == {"music": 2.0, "crowd": 1.5}
+    # the trainer refuses a group name that weights nothing (a typo) and names the groups
+    import contextlib
+    import io
+    from calyx_train.train import main as train_main
+    err = io.StringIO()
+    try:
+        with contextlib.redirect_stderr(err):
+            train_main(["--minutes", "1", "--cache", str(tmp_path / "cache"), "--run", str(tmp_path / "run"),
+                        "--noise-weight", "rian=2"])
+    except SystemExit as e:
+        assert e.code == 2
+    else:
+        raise AssertionError("a misspelt noise group was accepted")
+    assert "no noise group contains rian" in err.getvalue() and "hum" in err.getvalue(), err.getvalue()
