@@ -371,7 +371,10 @@ def parse_noise_weight(text):
         key, sep, value = item.partition("=")
         if not sep or not key.strip():
             raise ValueError(f"expected GROUP=FACTOR, got '{item}'")
-        factor = float(value)
+        try:
+            factor = float(value)
+        except ValueError:
+            factor = math.nan
         if not (math.isfinite(factor) and factor > 0.0):
             raise ValueError(f"factor for '{key.strip()}' must be a positive number, got '{value}'")
         out[key.strip()] = factor
