@@ -215,7 +215,7 @@ class Mixer:
     """Draws (noisy, clean) pairs of `length` samples at 48 kHz."""
 
     def __init__(self, corpus, part, length, snr_focus=0.0, noise_vary=0.0, babble=BABBLE_SHARE,
-                 noise_weight=None):
+                 noise_weight=None, speech_vary=0.0):
         self.corpus = corpus
         self.babble_share = babble
         self.length = length
@@ -224,6 +224,10 @@ class Mixer:
         # it for a colouring of the speech: the noise recordings are few, and
         # held-out noise costs far more than held-out speakers
         self.noise_vary = noise_vary
+        # chance that the talker's speech is played 0.85 .. 1.15 times as fast
+        # (pitch, formants and tempo move together): a few dozen training voices
+        # become many, for the speakers the network has never heard
+        self.speech_vary = speech_vary
         # share of drawn SNRs taken from -2..8 dB instead of -5..20 dB: more of the
         # training signal where noise and speech are closest in level
         self.snr_focus = snr_focus
@@ -267,11 +271,16 @@ class Mixer:
             e, off = entries[i], 0
         return out
 
-    def speech_segment(self, rng, group=None):
+    def speech_segment(self, rng, group=None, rate=None):
+        """length samples of one speaker group; rate (a fraction rate/40) plays the
+        speech that many times as fast."""
         g = group or self.groups[rng.choice(len(self.groups), p=self.group_p)]
         entries = self.by_group[g]
         # clips of one speaker follow each other in the cache; start anywhere in them
-        return self._take(rng, "speech", entries, self.length), g
+        if rate is None:
+            return self._take(rng, "speech", entries, self.length), g
+        x = self._take(rng, "speech", entries, self.length * rate // 40 + 64)
+        return signal.resample_poly(x, 40, rate)[:self.length].astype(np.float32), g
 
     def noise_segment(self, rng):
         e = self.noise[rng.choice(len(self.noise), p=self.noise_p)]
@@ -309,7 +318,12 @@ class Mixer:
         Afterwards last_mix names the speaker group, the noise recordings (or babble)
         and the reverberation."""
         self._parts = []
-        clean, group = self.speech_segment(rng)
+        rate = None
+        if self.speech_vary > 0.0 and rng.random() < self.speech_vary:
+            rate = int(rng.integers(34, 47))
+        clean, group = self.speech_segment(rng, rate=rate)
+        if rate is not None:
+            self._parts.append(f"speech x{rate / 40:.3f}")
         clean = clean / _active_rms(clean)
         native = min(e["native_sr"] for e in self.by_group[group])
         if native >= 44100 and rng.random() < 0.1:
@@ -355,7 +369,7 @@ class Mixer:
         noisy = (clean + noise) * level
         target = target * level
         if math.isinf(snr_db):
-            self._parts = [p for p in self._parts if p.startswith("reverb")] + ["no noise"]
+            self._parts = [p for p in self._parts if p.startswith(("reverb", "speech"))] + ["no noise"]
         self.last_mix = " + ".join([group] + self._parts)
         peak = float(np.max(np.abs(noisy))) + 1e-9
         if peak > 0.95:

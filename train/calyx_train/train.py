@@ -55,15 +55,15 @@ VALID_SNRS = (-5, 0, 5, 10, 15, 20)
 
 class Batches(torch.utils.data.IterableDataset):
     def __init__(self, cache, batch, seconds, seed, start_step, snr_focus=0.0, noise_vary=0.0,
-                 babble=BABBLE_SHARE, noise_weight=None):
+                 babble=BABBLE_SHARE, noise_weight=None, speech_vary=0.0):
         self.cache, self.batch, self.seed, self.start = cache, batch, seed, start_step
         self.snr_focus, self.noise_vary, self.babble = snr_focus, noise_vary, babble
-        self.noise_weight = noise_weight
+        self.noise_weight, self.speech_vary = noise_weight, speech_vary
         self.length = int(round(seconds * 48000 / HOP)) * HOP
 
     def __iter__(self):
         mixer = Mixer(Corpus(self.cache), "train", self.length, self.snr_focus, self.noise_vary,
-                      self.babble, self.noise_weight)
+                      self.babble, self.noise_weight, self.speech_vary)
         step = self.start
         while True:
             rng = np.random.default_rng([self.seed, step])
@@ -162,6 +162,9 @@ def main(argv=None):
                     help="no cosine decay: keep the rate after warm-up (for averaged snapshots)")
     ap.add_argument("--snapshots", action="store_true",
                     help="keep the weights of every validation as snap_<step>.pt (see calyx_train.average)")
+    ap.add_argument("--speech-vary", type=float, default=0.0,
+                    help="chance that the talker is played 0.85..1.15 times as fast (pitch, "
+                         "formants, tempo); 0 keeps the old data stream")
     ap.add_argument("--babble", type=float, default=BABBLE_SHARE,
                     help="share of training mixtures whose noise is babble of other speakers")
     ap.add_argument("--noise-weight", default="",
@@ -184,6 +187,8 @@ def main(argv=None):
         ap.error("--noise-vary must lie in [0, 1]")
     if not 0.0 <= a.babble <= 1.0:
         ap.error("--babble must lie in [0, 1]")
+    if not 0.0 <= a.speech_vary <= 1.0:
+        ap.error("--speech-vary must lie in [0, 1]")
     try:
         noise_weight = parse_noise_weight(a.noise_weight)
     except ValueError as e:
@@ -227,7 +232,7 @@ def main(argv=None):
             say(f"resumed {a.resume} at step {step} ({trained_minutes:.1f} min trained)")
 
     say(f"run {a.run}: {a.minutes} min, batch {a.batch} x {a.seconds} s, lr {a.lr}{' (constant)' if a.constant_lr else ''}, seed {a.seed}, "
-        f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, "
+        f"threads {a.threads}, device {a.device}, w_sisdr {a.w_sisdr}, snr_focus {a.snr_focus}, noise_vary {a.noise_vary}, speech_vary {a.speech_vary}, "
         f"babble {a.babble}, noise_weight {noise_weight or 'none'}, allocator {'tcmalloc' if 'tcmalloc' in os.environ.get('LD_PRELOAD', '') else 'system'}")
     items = validation_set(a.cache)
     if a.resume and a.resume.endswith(".bin"):
@@ -245,7 +250,7 @@ def main(argv=None):
         best = score(evaluate(net, chain, items))
         say(f"normalisation recalibrated on 16 batches; blob scores {best:.2f}")
     loader = torch.utils.data.DataLoader(Batches(a.cache, a.batch, a.seconds, a.seed, step, a.snr_focus,
-                                                 a.noise_vary, a.babble, noise_weight),
+                                                 a.noise_vary, a.babble, noise_weight, a.speech_vary),
                                          batch_size=None, num_workers=1, prefetch_factor=4)
 
     def save(path, extra=None):

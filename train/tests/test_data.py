@@ -175,6 +175,31 @@ def check_mixture_descriptions(tmp_path):
             continue
         raise AssertionError(f"accepted {bad!r}")
     assert parse_noise_weight(" music=2, crowd=1.5,") == {"music": 2.0, "crowd": 1.5}
+    def descriptions(mx):
+        rng = np.random.default_rng(13)
+        out = []
+        for _ in range(20):
+            mx.draw(rng)
+            out.append(mx.last_mix)
+        return out
+
+    # --speech-vary: each talker named with its rate, the speech's band edge moved
+    # by that rate; 0 draws no extra random numbers, so old runs replay as they were
+    assert descriptions(Mixer(corpus, "train", 9600, speech_vary=0.0)) == \
+        descriptions(Mixer(corpus, "train", 9600))
+    varied = Mixer(corpus, "train", 9600, speech_vary=1.0)
+    vary_rng = np.random.default_rng(12)
+    rates, edges = [], []
+    for _ in range(30):
+        _, clean = varied.draw(vary_rng, snr_db=math.inf, reverb=False)
+        named = [p for p in varied.last_mix.split(" + ") if p.startswith("speech x")]
+        assert len(named) == 1, varied.last_mix
+        rates.append(float(named[0][len("speech x"):]))
+        # the 16 kHz recordings hold nothing above 8 kHz until played faster
+        power = np.abs(np.fft.rfft(clean)) ** 2
+        edges.append(np.searchsorted(np.cumsum(power) / power.sum(), 0.99) * RATE / len(clean))
+    assert 0.85 <= min(rates) < 0.95 and 1.05 < max(rates) <= 1.15, rates
+    assert np.corrcoef(rates, edges)[0, 1] > 0.9, (rates, edges)
     # the trainer refuses a group name that weights nothing (a typo) and names the groups
     import contextlib
     import io
