@@ -5,6 +5,8 @@
 On the validation mixtures, on the toolkit's chain, prints the mean SI-SDR
 improvement per input SNR of
   net        the network (the built-in blob, or --blob);
+  net gains  the network's band gains alone, the deep filter passing the
+             current frame through (what the filter adds is net - net gains);
   ideal      ideal band gains: each band's clean-to-noisy amplitude ratio
              (capped at 1) taken from the clean target, applied two frames
              late like the network's, with the deep filter passing the
@@ -80,10 +82,13 @@ def measure(net, items, steps=250):
         spec, clean_spec = chain.analyse(x), chain.analyse(ref)
         inp = float(si_sdr(x[:, SKIP:], ref[:, SKIP:]))
         with torch.no_grad():
-            y, _, _ = chain(net, x)
-            r = {"net": float(aligned_si_sdr(y, ref, SKIP))}
-            ideal = ideal_gains(chain, spec, clean_spec)
+            gains, net_coefs, _ = net(*chain.features(spec)[:2])
             coefs = identity_coefs(1, spec.shape[1])
+            r = {}
+            for name, c in (("net", net_coefs), ("net gains", coefs)):
+                y = chain.synthesise(chain.apply(spec, gains, c))
+                r[name] = float(aligned_si_sdr(y, ref, SKIP))
+            ideal = ideal_gains(chain, spec, clean_spec)
             r["ideal"] = float(aligned_si_sdr(chain.synthesise(chain.apply(spec, ideal, coefs)), ref, SKIP))
         if steps > 0:
             r["optimised"] = float(optimised_gains(chain, spec, ref, ideal, steps)[1][0])

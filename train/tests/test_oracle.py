@@ -62,3 +62,20 @@ def test_ideal_and_optimised_gains_remove_white_noise():
     # the returned gains really give the returned score
     y = ch.synthesise(ch.apply(spec, best_gains, identity_coefs(1, spec.shape[1])))
     assert abs(float(aligned_si_sdr(y, ref, SKIP)) - float(best[0])) < 1e-3
+
+
+def test_measure_scores_the_network_as_the_chain_runs_it():
+    from calyx_train.model import Network
+    from calyx_train.oracle import measure
+    torch.manual_seed(RNG_SEED)
+    net = Network().eval()
+    clean = voiced(1.0, RNG_SEED)
+    noise = np.random.default_rng(RNG_SEED).standard_normal(clean.size).astype(np.float32) * 0.02
+    (snr, inp, r), = measure(net, [(5, clean + noise, clean)], steps=0)
+    x, ref = torch.from_numpy(clean + noise)[None], torch.from_numpy(clean)[None]
+    assert abs(inp - float(si_sdr(x[:, SKIP:], ref[:, SKIP:]))) < 1e-6
+    with torch.no_grad():
+        y, _, _ = Chain()(net, x)
+    assert abs(r["net"] + inp - float(aligned_si_sdr(y, ref, SKIP))) < 1e-3
+    # the gains-only row differs from the full network only by the deep filter
+    assert set(r) == {"net", "net gains", "ideal"} and r["net gains"] != r["net"]
