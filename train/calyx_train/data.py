@@ -272,8 +272,8 @@ class Mixer:
         return out
 
     def speech_segment(self, rng, group=None, rate=None):
-        """length samples of one speaker group; rate (a fraction rate/40) plays the
-        speech that many times as fast."""
+        """length samples of one speaker group, played rate/40 times as fast when an
+        integer rate is given (resampled: pitch and tempo change together)."""
         g = group or self.groups[rng.choice(len(self.groups), p=self.group_p)]
         entries = self.by_group[g]
         # clips of one speaker follow each other in the cache; start anywhere in them
@@ -315,8 +315,8 @@ class Mixer:
     def draw(self, rng, snr_db=None, reverb=True):
         """snr_db None draws one (5 % of mixtures are noise-free); math.inf adds no noise.
         reverb False keeps the speech dry (the clean-input checks).
-        Afterwards last_mix names the speaker group, the noise recordings (or babble)
-        and the reverberation."""
+        Afterwards last_mix names the speaker group, the speech's speed if varied, the
+        noise recordings (or babble) and the reverberation."""
         self._parts = []
         rate = None
         if self.speech_vary > 0.0 and rng.random() < self.speech_vary:
