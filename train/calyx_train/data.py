@@ -271,6 +271,12 @@ class Mixer:
             e, off = entries[i], 0
         return out
 
+    def _take_faster(self, rng, kind, entries, rate, base):
+        """length samples played rate/base times as fast (resampled: pitch and tempo
+        change together)."""
+        x = self._take(rng, kind, entries, self.length * rate // base + 64)
+        return signal.resample_poly(x, base, rate)[:self.length].astype(np.float32)
+
     def speech_segment(self, rng, group=None, rate=None):
         """length samples of one speaker group, played rate/40 times as fast when an
         integer rate is given (resampled: pitch and tempo change together)."""
@@ -279,8 +285,7 @@ class Mixer:
         # clips of one speaker follow each other in the cache; start anywhere in them
         if rate is None:
             return self._take(rng, "speech", entries, self.length), g
-        x = self._take(rng, "speech", entries, self.length * rate // 40 + 64)
-        return signal.resample_poly(x, 40, rate)[:self.length].astype(np.float32), g
+        return self._take_faster(rng, "speech", entries, rate, 40), g
 
     def noise_segment(self, rng):
         e = self.noise[rng.choice(len(self.noise), p=self.noise_p)]
@@ -288,8 +293,7 @@ class Mixer:
         if self.noise_vary > 0.0 and rng.random() < self.noise_vary:
             # play the recording 0.7 .. 1.4 times as fast (pitch and tempo change)
             up = int(rng.integers(14, 29))
-            x = self._take(rng, "noise", [e], self.length * up // 20 + 64)
-            return signal.resample_poly(x, 20, up)[:self.length].astype(np.float32)
+            return self._take_faster(rng, "noise", [e], up, 20)
         return self._take(rng, "noise", [e], self.length)
 
     def vary_noise(self, rng, noise):
